@@ -1,0 +1,59 @@
+// The whole-dataset builder: stages records, then writes index.vls,
+// index.vlf, records.bin and records.idx into a directory, with document ids
+// assigned in descending rank.
+#ifndef VELLUM_BUILD_BUILDER_H_
+#define VELLUM_BUILD_BUILDER_H_
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/status.h"
+
+namespace vellum {
+
+// (field name, category names); order carries no meaning.
+using FacetList = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+struct StagedRecord {
+  int64_t rank = 0;
+  std::string text;
+  std::string record;
+  FacetList facets;
+};
+
+struct BuildStats {
+  uint64_t docs = 0;
+  uint64_t ngrams = 0;
+  uint64_t fields = 0;
+};
+
+class Builder {
+ public:
+  // Validates head_boundary (a multiple of 65536; 0 means 65536) and maps
+  // gram_size 0 to 1.
+  static Result<Builder> create(uint16_t gram_size, uint32_t head_boundary);
+
+  void add(StagedRecord record);
+  void add_many(std::vector<StagedRecord> records);
+
+  // Writes the dataset; leaves the staged records in place.
+  Result<BuildStats> build(const std::string& out_dir) const;
+
+  size_t staged_count() const { return records_.size(); }
+  uint16_t gram_size() const { return gram_size_; }
+  uint32_t head_boundary() const { return head_boundary_; }
+
+ private:
+  Builder(uint16_t gram_size, uint32_t head_boundary)
+      : gram_size_(gram_size), head_boundary_(head_boundary) {}
+
+  uint16_t gram_size_;
+  uint32_t head_boundary_;
+  std::vector<StagedRecord> records_;
+};
+
+}  // namespace vellum
+
+#endif  // VELLUM_BUILD_BUILDER_H_
