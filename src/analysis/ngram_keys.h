@@ -23,7 +23,23 @@ class NgramKeyer {
                                     bool fold_case);
 
  private:
-  // ... private state (word buffer, open-addressing set, output vector)
+  // Open-addressing set of the keys seen in the current text. A slot is
+  // in use only when its stamp equals the current generation, so clearing
+  // between texts is one increment, and every u64 (0 included) is a key.
+  struct Slot {
+    uint64_t key;
+    uint32_t stamp;
+  };
+
+  void reset_set(size_t text_bytes);
+  void insert(uint64_t key);
+  void grow();
+
+  std::vector<char32_t> word_;  // kept (folded) characters of the current word
+  std::vector<Slot> slots_;     // power-of-two size
+  unsigned shift_ = 64;         // 64 - log2(slots_.size())
+  uint32_t generation_ = 0;
+  std::vector<uint64_t> out_;
 };
 
 // One-shot form.
