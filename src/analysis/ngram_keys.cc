@@ -63,8 +63,9 @@ NgramKeyer::NgramKeyer() = default;
 void NgramKeyer::reset_set(size_t text_bytes) {
   out_.clear();
   if (slots_.empty()) {
-    // A text of b bytes has at most b grams; keep the load under one half.
-    size_t want = std::clamp(std::bit_ceil(2 * text_bytes + 1), kMinSlots, kMaxInitialSlots);
+    // A text of b bytes has at most b grams, and natural text repeats
+    // enough that b slots rarely reach the growth threshold of one half.
+    size_t want = std::clamp(std::bit_ceil(text_bytes), kMinSlots, kMaxInitialSlots);
     slots_.assign(want, Slot{0, 0});
     shift_ = 64 - std::countr_zero(want);
     generation_ = 0;

@@ -1,0 +1,123 @@
+// Throughput of n-gram key generation over real English text: the license
+// texts that Debian ships, repeated to a few MB.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "analysis/ngram_keys.h"
+
+namespace {
+
+constexpr size_t kCorpusBytes = 8u << 20;
+
+// Empty when the texts are not installed.
+const std::string& corpus() {
+  static const std::string text = [] {
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/usr/share/common-licenses", ec)) {
+      if (e.is_regular_file() && !e.is_symlink()) files.push_back(e.path());
+    }
+    std::sort(files.begin(), files.end());
+    std::string one;
+    for (const auto& f : files) {
+      std::ifstream in(f, std::ios::binary);
+      std::ostringstream ss;
+      ss << in.rdbuf();
+      one += ss.str();
+      one += "\n\n";
+    }
+    std::string all;
+    if (one.empty()) return all;
+    while (all.size() < kCorpusBytes) all += one;
+    return all;
+  }();
+  return text;
+}
+
+// The corpus cut at blank lines: paragraph-sized documents, as a dataset
+// builder would see them.
+const std::vector<std::string_view>& documents() {
+  static const std::vector<std::string_view> docs = [] {
+    std::vector<std::string_view> out;
+    std::string_view s = corpus();
+    while (!s.empty()) {
+      size_t cut = s.find("\n\n");
+      cut = cut == std::string_view::npos ? s.size() : cut + 2;
+      out.push_back(s.substr(0, cut));
+      s.remove_prefix(cut);
+    }
+    return out;
+  }();
+  return docs;
+}
+
+bool have_corpus(benchmark::State& state) {
+  if (!corpus().empty()) return true;
+  state.SkipWithError("no English text found under /usr/share/common-licenses");
+  return false;
+}
+
+void BM_NgramKeys3_Paragraphs(benchmark::State& state) {
+  if (!have_corpus(state)) return;
+  vellum::NgramKeyer keyer;
+  size_t keys = 0;
+  for (auto _ : state) {
+    for (std::string_view doc : documents()) {
+      keys += keyer.keys(doc, 3, true).size();
+    }
+  }
+  benchmark::DoNotOptimize(keys);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus().size()));
+  state.counters["docs"] = static_cast<double>(documents().size());
+}
+BENCHMARK(BM_NgramKeys3_Paragraphs)->Unit(benchmark::kMillisecond);
+
+void BM_NgramKeys3_WholeText(benchmark::State& state) {
+  if (!have_corpus(state)) return;
+  vellum::NgramKeyer keyer;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(keyer.keys(corpus(), 3, true).data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus().size()));
+}
+BENCHMARK(BM_NgramKeys3_WholeText)->Unit(benchmark::kMillisecond);
+
+std::string_view first_kilobyte() {
+  std::string_view s = corpus();
+  size_t cut = std::min<size_t>(s.size(), 1024);
+  while (cut < s.size() && s[cut] != ' ' && s[cut] != '\n') ++cut;
+  return s.substr(0, cut);
+}
+
+// One-shot ngram_keys (a fresh keyer per call, as tokenize does) ...
+void BM_NgramKeysOneShot_1KB(benchmark::State& state) {
+  if (!have_corpus(state)) return;
+  std::string_view text = first_kilobyte();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(vellum::ngram_keys(text, 3, true).data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_NgramKeysOneShot_1KB);
+
+// ... against a warmed-up keyer on the same text: the difference is the
+// set-up cost of the one-shot form.
+void BM_NgramKeyerReused_1KB(benchmark::State& state) {
+  if (!have_corpus(state)) return;
+  std::string_view text = first_kilobyte();
+  vellum::NgramKeyer keyer;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(keyer.keys(text, 3, true).data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_NgramKeyerReused_1KB);
+
+}  // namespace
