@@ -18,18 +18,20 @@ constexpr char32_t kFinalSigma = 0x03C2;
 // case-ignorable (modifier letters such as U+02B0) therefore counts as the
 // cased letter, so the cased test comes before the skip.
 bool is_final_sigma(const std::vector<char32_t>& cps, size_t i) {
+  // Case-ignorable characters are skipped before the cased test, as the
+  // common case-conversion libraries do; a character that is both (U+02B0)
+  // is thus context, not the cased letter. Readers computing facet keys with
+  // those libraries then get the same bytes.
   bool cased_before = false;
   for (size_t k = i; k-- > 0;) {
-    if (unicode::is_cased(cps[k])) {
-      cased_before = true;
-      break;
-    }
-    if (!unicode::is_case_ignorable(cps[k])) break;
+    if (unicode::is_case_ignorable(cps[k])) continue;
+    cased_before = unicode::is_cased(cps[k]);
+    break;
   }
   if (!cased_before) return false;
   for (size_t k = i + 1; k < cps.size(); ++k) {
-    if (unicode::is_cased(cps[k])) return false;
-    if (!unicode::is_case_ignorable(cps[k])) break;
+    if (unicode::is_case_ignorable(cps[k])) continue;
+    return !unicode::is_cased(cps[k]);
   }
   return true;
 }

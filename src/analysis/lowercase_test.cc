@@ -39,9 +39,10 @@ TEST(LowerFull, FinalSigma) {
       {"\u0391-" + std::string(S), "\u03B1-\u03C3"},
       // Two sigmas: the first is followed by a cased letter.
       {"\u0391" + std::string(S) + S, "\u03B1\u03C3\u03C2"},
-      // U+02B0 is both cased and case-ignorable; it counts as the cased letter.
-      {"\u02B0" + std::string(S), "\u02B0\u03C2"},
-      {"\u0391" + std::string(S) + "\u02B0", "\u03B1\u03C3\u02B0"},
+      // U+02B0 is both cased and case-ignorable; it is skipped as ignorable.
+      {"\u02B0" + std::string(S), "\u02B0\u03C3"},
+      {"\u0391" + std::string(S) + "\u02B0", "\u03B1\u03C2\u02B0"},
+      {"\u0391\u02B0" + std::string(S), "\u03B1\u02B0\u03C2"},
   };
   for (const auto& c : cases) EXPECT_EQ(to_lower_full(c.in), c.out) << c.in;
 }
