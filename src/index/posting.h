@@ -1,0 +1,34 @@
+// Posting encoders: a set of document ids to its portable Roaring
+// serialization, always without run containers, so that every container a
+// reader meets is an array or a bitmap container.
+#ifndef VELLUM_INDEX_POSTING_H_
+#define VELLUM_INDEX_POSTING_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "index/bitmap.h"
+
+namespace vellum {
+
+// Byte length that append_posting / serialize_posting will produce.
+size_t posting_size(const Bitmap& ids);
+
+// Appends the serialization of `ids` to `out`.
+void append_posting(const Bitmap& ids, std::string* out);
+
+std::string serialize_posting(const Bitmap& ids);
+
+struct HeadTail {
+  std::string head;  // ids below the boundary
+  std::string tail;  // ids at or above it, not rebased
+};
+
+// Splits `ids` at `boundary`; an empty part is the 8-byte empty serialization
+// and neither part holds an empty container.
+HeadTail split_head_tail(const Bitmap& ids, uint32_t boundary);
+
+}  // namespace vellum
+
+#endif  // VELLUM_INDEX_POSTING_H_
