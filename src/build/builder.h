@@ -29,6 +29,10 @@ struct BuildStats {
   uint64_t fields = 0;
 };
 
+// Document ids are 32-bit, so a dataset holds fewer than 2^32 records;
+// `build` checks this before writing anything.
+Status check_document_count(uint64_t count);
+
 class Builder {
  public:
   // Validates head_boundary (a multiple of 65536; 0 means 65536) and maps

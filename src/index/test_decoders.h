@@ -95,7 +95,7 @@ struct VlsEntry {
   uint64_t key;
   uint64_t offset;
   uint32_t length;
-  std::string_view posting;
+  std::string posting;  // copied: decoders are often given temporaries
 };
 
 struct VlsFile {
@@ -131,7 +131,7 @@ inline VlsFile decode_vls(std::string_view bytes) {
     require(i == 0 || e.key > f.entries.back().key, "keys not strictly ascending");
     require(e.offset == expect, "posting offset not contiguous");
     require(e.offset + e.length <= bytes.size(), "posting out of range");
-    e.posting = bytes.substr(e.offset, e.length);
+    e.posting = std::string(bytes.substr(e.offset, e.length));
     expect += e.length;
     f.entries.push_back(e);
   }
@@ -157,8 +157,8 @@ struct VlsfCategory {
   uint32_t doc_count;
   uint32_t name_offset;
   std::string name;
-  std::string_view head;
-  std::string_view tail;
+  std::string head;
+  std::string tail;
 };
 
 struct VlsfFile {
@@ -166,7 +166,7 @@ struct VlsfFile {
   uint16_t case_sensitive = 0;
   std::vector<VlsfField> fields;
   std::vector<VlsfCategory> categories;
-  std::string_view blob;
+  std::string blob;
 };
 
 inline VlsfFile decode_vlsf(std::string_view bytes) {
@@ -181,7 +181,7 @@ inline VlsfFile decode_vlsf(std::string_view bytes) {
   require(r.u32() == 0, "header reserved");
   const uint64_t meta = 24 + 16 * uint64_t{nf} + 36 * uint64_t{nk} + nb;
   require(meta <= bytes.size(), "meta region truncated");
-  f.blob = bytes.substr(24 + 16 * uint64_t{nf} + 36 * uint64_t{nk}, nb);
+  f.blob = std::string(bytes.substr(24 + 16 * uint64_t{nf} + 36 * uint64_t{nk}, nb));
   auto name_at = [&](uint32_t off, uint16_t len) {
     require(uint64_t{off} + len <= nb, "name out of blob");
     return std::string(f.blob.substr(off, len));
@@ -213,8 +213,8 @@ inline VlsfFile decode_vlsf(std::string_view bytes) {
     require(r.u16() == 0, "category reserved");
     require(c.head_offset == expect, "head offset not contiguous");
     require(c.head_offset + head_len + tail_len <= bytes.size(), "posting out of range");
-    c.head = bytes.substr(c.head_offset, head_len);
-    c.tail = bytes.substr(c.head_offset + head_len, tail_len);
+    c.head = std::string(bytes.substr(c.head_offset, head_len));
+    c.tail = std::string(bytes.substr(c.head_offset + head_len, tail_len));
     expect += uint64_t{head_len} + tail_len;
     c.name = name_at(c.name_offset, len);
     f.categories.push_back(c);

@@ -1,0 +1,189 @@
+#include "build/builder.h"
+
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <numeric>
+#include <string_view>
+#include <utility>
+
+#include "analysis/ngram_keys.h"
+#include "build/key_postings.h"
+#include "common/sink.h"
+#include "facet/facet_sidecar.h"
+#include "index/bitmap.h"
+#include "index/posting.h"
+#include "index/record_writer.h"
+#include "index/vls_writer.h"
+
+namespace vellum {
+
+namespace {
+
+constexpr uint32_t kContainerSpan = 65536;
+
+// Field name -> category name -> ids; both levels in bytewise name order
+// (std::string compares as unsigned bytes).
+using FacetMap = std::map<std::string, std::map<std::string, Bitmap, std::less<>>, std::less<>>;
+
+// Streams each key's posting into the index straight from its bitmap and
+// frees the bitmap once written, so serialized postings and bitmaps never
+// coexist beyond one posting.
+class BitmapPostings final : public PostingSource {
+ public:
+  explicit BitmapPostings(KeyPostings* postings) : bitmaps_(&postings->bitmaps()) {
+    const std::vector<uint64_t>& keys = postings->keys();
+    order_.resize(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) order_[i] = {keys[i], static_cast<uint32_t>(i)};
+    std::sort(order_.begin(), order_.end(),
+              [](const Item& a, const Item& b) { return a.key < b.key; });
+    sizes_.resize(order_.size());
+    for (size_t i = 0; i < order_.size(); ++i) {
+      sizes_[i] = posting_size((*bitmaps_)[order_[i].entry]);
+    }
+  }
+
+  size_t count() const override { return order_.size(); }
+  uint64_t key(size_t i) const override { return order_[i].key; }
+  uint64_t size(size_t i) const override { return sizes_[i]; }
+  Status write(size_t i, Sink* sink) override {
+    Bitmap& ids = (*bitmaps_)[order_[i].entry];
+    scratch_.clear();
+    append_posting(ids, &scratch_);
+    ids.reset();
+    return sink->append(scratch_);
+  }
+
+ private:
+  struct Item {
+    uint64_t key;
+    uint32_t entry;
+  };
+  std::vector<Bitmap>* bitmaps_;
+  std::vector<Item> order_;
+  std::vector<uint64_t> sizes_;
+  std::string scratch_;
+};
+
+std::vector<FacetField> sidecar_input(FacetMap* facets, uint32_t head_boundary) {
+  std::vector<FacetField> fields;
+  fields.reserve(facets->size());
+  for (auto& [field_name, categories] : *facets) {
+    FacetField field;
+    field.name = field_name;
+    field.categories.reserve(categories.size());
+    for (auto& [category_name, ids] : categories) {
+      HeadTail parts = split_head_tail(ids, head_boundary);
+      FacetCategory cat;
+      cat.name = category_name;
+      cat.doc_count = static_cast<uint32_t>(ids.cardinality());
+      cat.head = std::move(parts.head);
+      cat.tail = std::move(parts.tail);
+      ids.reset();
+      field.categories.push_back(std::move(cat));
+    }
+    fields.push_back(std::move(field));
+  }
+  return fields;
+}
+
+}  // namespace
+
+Status check_document_count(uint64_t count) {
+  if (count > std::numeric_limits<uint32_t>::max()) {
+    return Error(ErrorKind::kIo,
+                 "dataset record count exceeds the 32-bit document id limit");
+  }
+  return Status();
+}
+
+Result<Builder> Builder::create(uint16_t gram_size, uint32_t head_boundary) {
+  if (head_boundary % kContainerSpan != 0) {
+    return Error(ErrorKind::kInvalidArgument,
+                 "head_boundary must be a multiple of 65536, got " +
+                     std::to_string(head_boundary));
+  }
+  return Builder(gram_size == 0 ? 1 : gram_size,
+                 head_boundary == 0 ? kContainerSpan : head_boundary);
+}
+
+void Builder::add(StagedRecord record) { records_.push_back(std::move(record)); }
+
+void Builder::add_many(std::vector<StagedRecord> records) {
+  records_.reserve(records_.size() + records.size());
+  for (StagedRecord& r : records) records_.push_back(std::move(r));
+}
+
+Result<BuildStats> Builder::build(const std::string& out_dir) const {
+  // Ids are 32-bit; refuse before touching the file system.
+  VELLUM_RETURN_IF_ERROR(check_document_count(records_.size()));
+  const uint32_t n = static_cast<uint32_t>(records_.size());
+
+  VELLUM_RETURN_IF_ERROR(create_dirs(out_dir));
+
+  // Document id d is the staged record order[d]: rank descending, staging
+  // order among equal ranks.
+  std::vector<uint32_t> order(n);
+  std::iota(order.begin(), order.end(), 0u);
+  std::stable_sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
+    return records_[a].rank > records_[b].rank;
+  });
+
+  KeyPostings postings;
+  FacetMap facets;
+  {
+    NgramKeyer keyer;
+    for (uint32_t d = 0; d < n; ++d) {
+      const StagedRecord& rec = records_[order[d]];
+      postings.add_doc(d, keyer.keys(rec.text, gram_size_, true));
+      for (const auto& [field_name, categories] : rec.facets) {
+        auto field = facets.find(field_name);
+        if (field == facets.end()) field = facets.emplace(field_name, FacetMap::mapped_type()).first;
+        for (const std::string& category_name : categories) {
+          auto cat = field->second.find(category_name);
+          if (cat == field->second.end()) cat = field->second.emplace(category_name, Bitmap()).first;
+          cat->second.add(d);
+        }
+      }
+    }
+    postings.flush();
+  }
+
+  BuildStats stats;
+  stats.docs = n;
+  stats.ngrams = postings.size();
+  {
+    BitmapPostings source(&postings);
+    Result<FileSink> file = FileSink::create(join_path(out_dir, "index.vls"));
+    if (!file.ok()) return file.error();
+    Status written = write_index_from(&*file, gram_size_, 0, true, &source);
+    Status closed = file->close();
+    VELLUM_RETURN_IF_ERROR(written);
+    VELLUM_RETURN_IF_ERROR(closed);
+  }
+
+  stats.fields = facets.size();
+  {
+    std::vector<FacetField> fields = sidecar_input(&facets, head_boundary_);
+    Result<FileSink> file = FileSink::create(join_path(out_dir, "index.vlf"));
+    if (!file.ok()) return file.error();
+    VELLUM_RETURN_IF_ERROR(write_facet_sidecar(std::move(file).value(), std::move(fields), true));
+  }
+
+  {
+    Result<FileSink> bin = FileSink::create(join_path(out_dir, "records.bin"));
+    if (!bin.ok()) return bin.error();
+    Result<FileSink> idx = FileSink::create(join_path(out_dir, "records.idx"));
+    if (!idx.ok()) return idx.error();
+    Result<RecordWriter> writer =
+        RecordWriter::create(std::move(bin).value(), std::move(idx).value(), n);
+    if (!writer.ok()) return writer.error();
+    for (uint32_t d = 0; d < n; ++d) {
+      VELLUM_RETURN_IF_ERROR(writer->append(records_[order[d]].record));
+    }
+    VELLUM_RETURN_IF_ERROR(writer->finish());
+  }
+  return stats;
+}
+
+}  // namespace vellum
