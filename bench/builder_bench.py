@@ -168,6 +168,7 @@ def main():
 
     builder = vellum.Builder()
     add_seconds = 0.0
+    batch_seconds = []
     state = 0xC0FFEE
     batch = []
     with open(path, encoding="utf-8") as f:
@@ -180,13 +181,14 @@ def main():
             if len(batch) == args.batch:
                 t = time.perf_counter()
                 builder.add_many(batch)
-                add_seconds += time.perf_counter() - t
+                batch_seconds.append(time.perf_counter() - t)
                 batch = []
         if batch:
             t = time.perf_counter()
             builder.add_many(batch)
             add_seconds += time.perf_counter() - t
             batch = []
+    add_seconds += sum(batch_seconds)
     staged_kb = status_kb("VmRSS") - base_rss
     add_peak_kb = status_kb("VmHWM") - base_rss
 
@@ -206,6 +208,13 @@ def main():
     print(f"\n{stats!r}")
     print(f"add_many ({args.batch} rows a call): {add_seconds:.2f} s, "
           f"{n_docs / add_seconds:,.0f} docs/s, {mb(text_bytes) / add_seconds:.1f} MB/s of text")
+    if len(batch_seconds) >= 10:
+        # Staging should cost the same per row however much is staged already.
+        tenth = len(batch_seconds) // 10
+        first = sum(batch_seconds[:tenth]) / (tenth * args.batch)
+        last = sum(batch_seconds[-tenth:]) / (tenth * args.batch)
+        print(f"  per row: {first * 1e6:.2f} us in the first tenth of the batches, "
+              f"{last * 1e6:.2f} us in the last tenth")
     print(f"build:                          {build_seconds:.2f} s, "
           f"{n_docs / build_seconds:,.0f} docs/s, {mb(text_bytes) / build_seconds:.1f} MB/s of text")
     print("\nfiles:")
