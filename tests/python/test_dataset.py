@@ -13,7 +13,8 @@ import time
 import pytest
 
 import vellum
-from dataset_reader import decode_roaring, facet_key, read_dataset, roaring_container_kinds
+from dataset_reader import (
+    decode_roaring, facet_key, read_dataset, read_text_index, roaring_container_kinds)
 
 EMPTY_ROARING = struct.pack("<II", 12346, 0)
 
@@ -291,6 +292,22 @@ def test_failed_build_keeps_staged_records(tmp_path):
     check_dataset(tmp_path / "good", rows, stats)
     build(rows, tmp_path / "fresh")
     assert read_dataset(tmp_path / "good").files == read_dataset(tmp_path / "fresh").files
+
+
+def test_failed_file_creation_leaves_earlier_files(tmp_path):
+    rows = [(1, "index first", b"r", {"f": ["c"]})]
+    (tmp_path / "index.vlf").mkdir()
+    builder = vellum.Builder()
+    builder.add_many(rows)
+    with pytest.raises(OSError) as info:
+        builder.build(str(tmp_path))
+    assert str(info.value) == "Is a directory (os error 21)"
+    # index.vls was written before the sidecar and is complete; the record
+    # store comes after and is not created.
+    index = read_text_index((tmp_path / "index.vls").read_bytes())
+    assert index.postings == expected_postings(rows, 3)
+    assert not (tmp_path / "records.bin").exists()
+    assert not (tmp_path / "records.idx").exists()
 
 
 def test_add_many_matches_add(tmp_path):
