@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 #include <map>
-#include <numeric>
 #include <string_view>
 #include <utility>
 
@@ -26,42 +25,44 @@ constexpr uint32_t kContainerSpan = 65536;
 // (std::string compares as unsigned bytes).
 using FacetMap = std::map<std::string, std::map<std::string, Bitmap, std::less<>>, std::less<>>;
 
-// Streams each key's posting into the index straight from its bitmap and
-// frees the bitmap once written, so serialized postings and bitmaps never
-// coexist beyond one posting.
+// Streams each key's posting into the index straight from its bitmap, so
+// serialized postings and bitmaps never coexist beyond one posting. The
+// bitmaps are freed afterwards, in allocation order: freeing millions of
+// them in key order (at random) costs more than the whole write.
 class BitmapPostings final : public PostingSource {
  public:
   explicit BitmapPostings(KeyPostings* postings) : bitmaps_(&postings->bitmaps()) {
     const std::vector<uint64_t>& keys = postings->keys();
+    // Sizes are taken in entry order, which is roughly allocation order, so
+    // that walking millions of bitmaps stays cache-friendly.
     order_.resize(keys.size());
-    for (size_t i = 0; i < keys.size(); ++i) order_[i] = {keys[i], static_cast<uint32_t>(i)};
+    for (size_t i = 0; i < keys.size(); ++i) {
+      order_[i] = {keys[i], posting_size((*bitmaps_)[i]), static_cast<uint32_t>(i)};
+    }
     std::sort(order_.begin(), order_.end(),
               [](const Item& a, const Item& b) { return a.key < b.key; });
-    sizes_.resize(order_.size());
-    for (size_t i = 0; i < order_.size(); ++i) {
-      sizes_[i] = posting_size((*bitmaps_)[order_[i].entry]);
-    }
   }
 
   size_t count() const override { return order_.size(); }
   uint64_t key(size_t i) const override { return order_[i].key; }
-  uint64_t size(size_t i) const override { return sizes_[i]; }
+  uint64_t size(size_t i) const override { return order_[i].size; }
   Status write(size_t i, Sink* sink) override {
-    Bitmap& ids = (*bitmaps_)[order_[i].entry];
+    // Key order visits the bitmaps at random: fetch ahead.
+    if (i + 16 < order_.size()) __builtin_prefetch(&(*bitmaps_)[order_[i + 16].entry]);
+    if (i + 8 < order_.size()) __builtin_prefetch((*bitmaps_)[order_[i + 8].entry].get());
     scratch_.clear();
-    append_posting(ids, &scratch_);
-    ids.reset();
+    append_posting((*bitmaps_)[order_[i].entry], &scratch_);
     return sink->append(scratch_);
   }
 
  private:
   struct Item {
     uint64_t key;
+    uint64_t size;
     uint32_t entry;
   };
   std::vector<Bitmap>* bitmaps_;
   std::vector<Item> order_;
-  std::vector<uint64_t> sizes_;
   std::string scratch_;
 };
 
@@ -122,18 +123,28 @@ Result<BuildStats> Builder::build(const std::string& out_dir) const {
   VELLUM_RETURN_IF_ERROR(create_dirs(out_dir));
 
   // Document id d is the staged record order[d]: rank descending, staging
-  // order among equal ranks.
+  // order among equal ranks. Sorting compact (rank, index) pairs with the
+  // index as tie-break gives exactly the stable order without touching the
+  // records from the comparator.
   std::vector<uint32_t> order(n);
-  std::iota(order.begin(), order.end(), 0u);
-  std::stable_sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
-    return records_[a].rank > records_[b].rank;
-  });
+  {
+    std::vector<std::pair<int64_t, uint32_t>> by_rank(n);
+    for (uint32_t i = 0; i < n; ++i) by_rank[i] = {records_[i].rank, i};
+    std::sort(by_rank.begin(), by_rank.end(), [](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    for (uint32_t d = 0; d < n; ++d) order[d] = by_rank[d].second;
+  }
 
   KeyPostings postings;
   FacetMap facets;
   {
     NgramKeyer keyer;
     for (uint32_t d = 0; d < n; ++d) {
+      // Rank order visits the staged records at random: fetch a record a
+      // few documents ahead and, once it has arrived, its text.
+      if (d + 16 < n) __builtin_prefetch(&records_[order[d + 16]]);
+      if (d + 8 < n) __builtin_prefetch(records_[order[d + 8]].text.data());
       const StagedRecord& rec = records_[order[d]];
       postings.add_doc(d, keyer.keys(rec.text, gram_size_, true));
       for (const auto& [field_name, categories] : rec.facets) {
@@ -158,6 +169,7 @@ Result<BuildStats> Builder::build(const std::string& out_dir) const {
     if (!file.ok()) return file.error();
     Status written = write_index_from(&*file, gram_size_, 0, true, &source);
     Status closed = file->close();
+    postings.clear();
     VELLUM_RETURN_IF_ERROR(written);
     VELLUM_RETURN_IF_ERROR(closed);
   }

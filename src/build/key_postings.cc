@@ -1,6 +1,7 @@
 #include "build/key_postings.h"
 
 #include <bit>
+#include <utility>
 
 namespace vellum {
 
@@ -11,8 +12,8 @@ constexpr size_t kInitialSlots = size_t{1} << 12;
 // lands as one container append per key.
 constexpr uint32_t kBatchDocs = 65536;
 // Large documents would make a 65536-document batch big; cap its pairs so
-// the pending memory stays a few tens of MB.
-constexpr size_t kBatchPairs = size_t{1} << 22;
+// the pending ids and their grouped copy stay at 4 MB each.
+constexpr size_t kBatchPairs = size_t{1} << 20;
 
 // N-gram keys of ASCII grams are packed characters, not hashes: mix them.
 inline size_t slot_of(uint64_t key, unsigned shift) {
@@ -61,6 +62,12 @@ void KeyPostings::add_doc(uint32_t doc, const std::vector<uint64_t>& keys) {
   for (uint64_t key : keys) pending_.push_back(find_or_insert(key));
   doc_ends_.push_back(static_cast<uint32_t>(pending_.size()));
   if (doc_ends_.size() >= kBatchDocs || pending_.size() >= kBatchPairs) flush();
+}
+
+void KeyPostings::clear() {
+  for (Bitmap& b : bitmaps_) b.reset();
+  KeyPostings empty;
+  std::swap(*this, empty);
 }
 
 void KeyPostings::flush() {

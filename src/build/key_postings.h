@@ -24,6 +24,10 @@ class KeyPostings {
   // Moves every pending id into its bitmap. Call before reading bitmaps().
   void flush();
 
+  // Frees every bitmap (in entry order) and buffer; the collection is then
+  // empty and usable again.
+  void clear();
+
   size_t size() const { return keys_.size(); }
   // Entry i: keys()[i] and bitmaps()[i], in order of first appearance.
   const std::vector<uint64_t>& keys() const { return keys_; }

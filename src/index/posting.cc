@@ -1,15 +1,25 @@
 #include "index/posting.h"
 
+#include <roaring/containers/containers.h>
+
 #include <algorithm>
 
 namespace vellum {
 
 namespace {
 
+// Reads the container type codes directly: roaring_bitmap_statistics would
+// visit every value. A shared (copy-on-write) container may wrap a run
+// container, so it counts as one.
 bool has_run_containers(const roaring_bitmap_t* r) {
-  roaring_statistics_t stats;
-  roaring_bitmap_statistics(r, &stats);
-  return stats.n_run_containers > 0;
+  const roaring_array_t& ra = r->high_low_container;
+  for (int32_t i = 0; i < ra.size; ++i) {
+    if (ra.typecodes[i] == RUN_CONTAINER_TYPE_CODE ||
+        ra.typecodes[i] == SHARED_CONTAINER_TYPE_CODE) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // Bitmaps built by insertion never hold run containers; one that arrives
@@ -31,7 +41,7 @@ size_t posting_size(const Bitmap& ids) {
 }
 
 void append_posting(const Bitmap& ids, std::string* out) {
-  Bitmap converted;
+  Bitmap converted(nullptr);
   const roaring_bitmap_t* r = ids.get();
   if (has_run_containers(r)) {
     converted = without_runs(r);
