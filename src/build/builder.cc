@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <iterator>
 #include <map>
 #include <string_view>
 #include <utility>
@@ -111,8 +112,10 @@ Result<Builder> Builder::create(uint16_t gram_size, uint32_t head_boundary) {
 void Builder::add(StagedRecord record) { records_.push_back(std::move(record)); }
 
 void Builder::add_many(std::vector<StagedRecord> records) {
-  records_.reserve(records_.size() + records.size());
-  for (StagedRecord& r : records) records_.push_back(std::move(r));
+  // Range insertion grows the list geometrically; reserving exactly the new
+  // size on every call would copy the whole list each time.
+  records_.insert(records_.end(), std::make_move_iterator(records.begin()),
+                  std::make_move_iterator(records.end()));
 }
 
 Result<BuildStats> Builder::build(const std::string& out_dir) const {
