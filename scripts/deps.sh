@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config
   libroaring-dev              # Roaring bitmaps
   python3-dev                 # interpreter headers (limited API)
-  python3-pytest python3-numpy
+  python3-pytest python3-numpy python3-pip
   libgtest-dev libbenchmark-dev
   libicu-dev                  # only for the test that cross-checks our Unicode tables
 )

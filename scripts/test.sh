@@ -18,7 +18,7 @@ for py in python3 /usr/bin/python3; do
   target=$(mktemp -d)
   if "$exe" -m pip --version >/dev/null 2>&1; then
     # What users do: pip builds a wheel through the in-tree backend.
-    "$exe" -m pip install --quiet --no-build-isolation --no-deps --target "$target" .
+    "$exe" -m pip install --quiet --root-user-action=ignore --no-build-isolation --no-deps --target "$target" .
   else
     cp build/python/vellum.abi3.so "$target/"
   fi
