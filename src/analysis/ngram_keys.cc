@@ -6,6 +6,7 @@
 
 #include "analysis/unicode.h"
 #include "analysis/utf8.h"
+#include "common/fnv.h"
 
 namespace vellum {
 namespace {
@@ -35,18 +36,12 @@ constexpr std::array<uint8_t, 128> make_ascii_table(bool fold) {
 constexpr std::array<uint8_t, 128> kAsciiFolded = make_ascii_table(true);
 constexpr std::array<uint8_t, 128> kAsciiExact = make_ascii_table(false);
 
-constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
-constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
-
 // FNV-1a 64 over the gram as UTF-32LE.
 uint64_t fnv1a_utf32le(const char32_t* cps, size_t n) {
-  uint64_t h = kFnvOffset;
+  uint64_t h = kFnv1aOffset;
   for (size_t i = 0; i < n; ++i) {
     uint32_t c = cps[i];
-    for (int b = 0; b < 4; ++b) {
-      h ^= (c >> (8 * b)) & 0xFF;
-      h *= kFnvPrime;
-    }
+    for (int b = 0; b < 4; ++b) h = fnv1a_byte(h, static_cast<uint8_t>(c >> (8 * b)));
   }
   return h;
 }

@@ -3,18 +3,15 @@
 #include <string>
 
 #include "analysis/lowercase.h"
+#include "common/fnv.h"
 
 namespace vellum {
 
 namespace {
 
-constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
-constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
-
 uint64_t fnv_step(uint64_t h, std::string_view bytes) {
   for (char c : bytes) {
-    h ^= static_cast<unsigned char>(c);
-    h *= kFnvPrime;
+    h = fnv1a_byte(h, static_cast<uint8_t>(c));
   }
   return h;
 }
@@ -22,7 +19,7 @@ uint64_t fnv_step(uint64_t h, std::string_view bytes) {
 }  // namespace
 
 uint64_t facet_key_of_prepared(std::string_view field, std::string_view category) {
-  uint64_t h = fnv_step(kFnvOffset, field);
+  uint64_t h = fnv_step(kFnv1aOffset, field);
   h = fnv_step(h, std::string_view("\x1F", 1));
   return fnv_step(h, category);
 }
