@@ -1,0 +1,31 @@
+// Arbitrary bytes (malformed UTF-8 included) through every text-analysis
+// entry point: nothing may crash or read out of bounds, and the key list
+// must hold each key once.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <unordered_set>
+
+#include "analysis/lowercase.h"
+#include "analysis/ngram_keys.h"
+#include "facet/facet_key.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const size_t gram_size = data[0] % 12;
+  const bool fold = (data[0] & 0x80) != 0;
+  std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+
+  static vellum::NgramKeyer keyer;  // reused, as the builder does
+  const std::vector<uint64_t>& keys = keyer.keys(text, gram_size, fold);
+  std::unordered_set<uint64_t> seen(keys.begin(), keys.end());
+  if (seen.size() != keys.size()) std::abort();
+  if (vellum::ngram_keys(text, gram_size, fold) != keys) std::abort();
+
+  std::string lower = vellum::to_lower_full(text);
+  const size_t cut = text.size() / 2;
+  (void)vellum::facet_key(text.substr(0, cut), text.substr(cut), fold);
+  (void)lower;
+  return 0;
+}
