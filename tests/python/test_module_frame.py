@@ -306,3 +306,33 @@ def test_tokenize_surface():
         vellum.tokenize(None)
     with pytest.raises(TypeError, match="colour"):
         vellum.tokenize("a", colour=1)
+
+
+FINAL_ORDER = ["Builder", "BuildStats", "VectorBuilder", "VectorBuildStats", "tokenize",
+               "write_vlvi_from_faiss", "write_term_index", "TermBuilder", "SplitSetBuilder",
+               "TermSplitSetBuilder", "SplitSetBuildStats", "SplitSetWriter"]
+
+
+def test_registration_order_is_the_final_order():
+    # Classes still to come are missing, but what is there is in its place.
+    assert vellum.__all__ == [n for n in FINAL_ORDER if n in vellum.__all__]
+    assert {"Builder", "BuildStats", "VectorBuildStats", "tokenize",
+            "SplitSetBuildStats"} <= set(vellum.__all__)
+    assert set(vellum.__all__) <= set(FINAL_ORDER)
+
+
+@pytest.mark.parametrize("cls,doc,fields", [
+    (vellum.VectorBuildStats,
+     "Summary of a completed vector-index build, returned by [`VectorBuilder::build`].",
+     ["vectors", "dim", "nlist", "m", "nbits"]),
+    (vellum.SplitSetBuildStats,
+     "Summary of a completed split-set build, returned by [`SplitSetBuilder::build`].",
+     ["splits", "docs", "total_bytes"]),
+])
+def test_other_statistics_classes(cls, doc, fields):
+    assert cls.__doc__ == doc
+    assert cls.__module__ == "vellum"
+    for name in fields:
+        assert getattr(cls, name).__doc__
+    with pytest.raises(TypeError):
+        cls()
