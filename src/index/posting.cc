@@ -3,6 +3,7 @@
 #include <roaring/containers/containers.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace vellum {
 
@@ -31,7 +32,75 @@ Bitmap without_runs(const roaring_bitmap_t* r) {
   return copy;
 }
 
+constexpr uint32_t kNoRunCookie = 12346;
+constexpr size_t kMaxArrayCard = 4096;
+constexpr size_t kBitmapContainerBytes = 8192;
+
+// End of the container that starts at ids[i]: the first id with a higher
+// 16-bit key.
+size_t container_end(const uint32_t* ids, size_t i, size_t n) {
+  const uint32_t high = ids[i] >> 16;
+  if (high == 0xFFFF) return n;
+  return static_cast<size_t>(std::lower_bound(ids + i, ids + n, (high + 1) << 16) - ids);
+}
+
+size_t container_bytes(size_t card) {
+  return card > kMaxArrayCard ? kBitmapContainerBytes : 2 * card;
+}
+
+void put_u16(char* p, uint16_t v) {
+  p[0] = static_cast<char>(v);
+  p[1] = static_cast<char>(v >> 8);
+}
+
+void put_u32(char* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>(v >> (8 * i));
+}
+
 }  // namespace
+
+size_t sorted_ids_posting_size(const uint32_t* ids, size_t n) {
+  size_t size = 8;  // cookie, container count
+  for (size_t i = 0; i < n;) {
+    const size_t end = container_end(ids, i, n);
+    size += 8 + container_bytes(end - i);  // key and cardinality, offset, values
+    i = end;
+  }
+  return size;
+}
+
+void append_sorted_ids_posting(const uint32_t* ids, size_t n, std::string* out) {
+  uint32_t containers = 0;
+  for (size_t i = 0; i < n; i = container_end(ids, i, n)) ++containers;
+  const size_t at = out->size();
+  out->resize(at + sorted_ids_posting_size(ids, n));
+  char* head = out->data() + at;
+  put_u32(head, kNoRunCookie);
+  put_u32(head + 4, containers);
+  char* descriptor = head + 8;
+  char* offset = descriptor + 4 * size_t{containers};
+  char* body = offset + 4 * size_t{containers};
+  for (size_t i = 0; i < n;) {
+    const size_t end = container_end(ids, i, n);
+    const size_t card = end - i;
+    put_u16(descriptor, static_cast<uint16_t>(ids[i] >> 16));
+    put_u16(descriptor + 2, static_cast<uint16_t>(card - 1));
+    descriptor += 4;
+    put_u32(offset, static_cast<uint32_t>(body - head));
+    offset += 4;
+    if (card > kMaxArrayCard) {
+      std::memset(body, 0, kBitmapContainerBytes);
+      for (size_t k = i; k < end; ++k) {
+        const uint32_t low = ids[k] & 0xFFFF;
+        body[low >> 3] = static_cast<char>(body[low >> 3] | (1 << (low & 7)));
+      }
+      body += kBitmapContainerBytes;
+    } else {
+      for (size_t k = i; k < end; ++k, body += 2) put_u16(body, static_cast<uint16_t>(ids[k]));
+    }
+    i = end;
+  }
+}
 
 size_t posting_size(const Bitmap& ids) {
   if (has_run_containers(ids.get())) {

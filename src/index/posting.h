@@ -20,6 +20,12 @@ void append_posting(const Bitmap& ids, std::string* out);
 
 std::string serialize_posting(const Bitmap& ids);
 
+// The same serialization for `n` strictly ascending ids, encoded directly:
+// collecting millions of small sets needs no bitmap per set. Containers
+// holding more than 4096 ids are bitmap containers, as insertion makes them.
+size_t sorted_ids_posting_size(const uint32_t* ids, size_t n);
+void append_sorted_ids_posting(const uint32_t* ids, size_t n, std::string* out);
+
 struct HeadTail {
   std::string head;  // ids below the boundary
   std::string tail;  // ids at or above it, not rebased

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -61,6 +63,66 @@ TEST(SerializePosting, RunContainersAreNeverWritten) {
   roaring_statistics_t stats;
   roaring_bitmap_statistics(b.get(), &stats);
   EXPECT_GT(stats.n_run_containers, 0u);
+}
+
+// The direct encoder must give exactly CRoaring's bytes for the same set.
+void expect_same_as_roaring(const std::vector<uint32_t>& ids) {
+  const std::string want = serialize_posting(of(ids));
+  EXPECT_EQ(sorted_ids_posting_size(ids.data(), ids.size()), want.size());
+  std::string got = "prefix";  // appends, leaving what is there
+  append_sorted_ids_posting(ids.data(), ids.size(), &got);
+  ASSERT_EQ(got.substr(0, 6), "prefix");
+  ASSERT_EQ(got.substr(6), want);
+}
+
+TEST(SortedIdsPosting, EdgeSetsMatchRoaring) {
+  const uint32_t top = 0xFFFFFFFFu;
+  std::vector<std::pair<const char*, std::vector<uint32_t>>> cases = {
+      {"empty", {}},
+      {"zero", {0}},
+      {"top of the id space", {top}},
+      {"both ends", {0, top}},
+      {"one per container", {5, 65536 + 5, 2 * 65536, 0xFFFF0000u}},
+      {"container edges", {65535, 65536, 131071, 131072, top - 1, top}},
+  };
+  std::vector<uint32_t> full_array, just_bitmap, whole_window, spanning, top_window;
+  for (uint32_t i = 0; i < 4096; ++i) full_array.push_back(3 * 65536 + 11 * i);
+  just_bitmap = full_array;
+  just_bitmap.push_back(4 * 65536 - 1);
+  for (uint32_t i = 0; i < 65536; ++i) whole_window.push_back(65536 + i);
+  // Array, bitmap, array, bitmap at the top window, single ids between.
+  for (uint32_t i = 0; i < 100; ++i) spanning.push_back(i * 600);
+  for (uint32_t i = 0; i < 5000; ++i) spanning.push_back(65536 + 13 * i);
+  spanning.push_back(7 * 65536);
+  for (uint32_t i = 0; i < 4096; ++i) spanning.push_back(9 * 65536 + i);
+  for (uint32_t i = 0; i < 6000; ++i) top_window.push_back(top - 10 * i);
+  std::reverse(top_window.begin(), top_window.end());
+  spanning.insert(spanning.end(), top_window.begin(), top_window.end());
+  cases.push_back({"4096 ids: the largest array container", full_array});
+  cases.push_back({"4097 ids: the smallest bitmap container", just_bitmap});
+  cases.push_back({"a whole 65536-id window", whole_window});
+  cases.push_back({"array and bitmap containers mixed", spanning});
+  for (const auto& [name, ids] : cases) {
+    SCOPED_TRACE(name);
+    expect_same_as_roaring(ids);
+  }
+}
+
+TEST(SortedIdsPosting, RandomSetsMatchRoaring) {
+  std::mt19937_64 rng(12346);
+  for (int round = 0; round < 400; ++round) {
+    // Spreads from one window to the whole id space; sizes from a handful
+    // to past the array limit of a window.
+    const uint64_t span = uint64_t{1} << (8 + rng() % 25);
+    const uint64_t base = rng() % ((uint64_t{1} << 32) - span + 1);
+    const size_t n = rng() % 4 == 0 ? rng() % 9000 : rng() % 64;
+    std::set<uint32_t> set;
+    for (size_t i = 0; i < n; ++i) set.insert(static_cast<uint32_t>(base + rng() % span));
+    std::vector<uint32_t> ids(set.begin(), set.end());
+    SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(ids.size()) + " ids");
+    expect_same_as_roaring(ids);
+    if (HasFatalFailure()) return;
+  }
 }
 
 TEST(SplitHeadTail, BoundaryCases) {
