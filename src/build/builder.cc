@@ -26,47 +26,6 @@ constexpr uint32_t kContainerSpan = 65536;
 // (std::string compares as unsigned bytes).
 using FacetMap = std::map<std::string, std::map<std::string, Bitmap, std::less<>>, std::less<>>;
 
-// Streams each key's posting into the index straight from its bitmap, so
-// serialized postings and bitmaps never coexist beyond one posting. The
-// bitmaps are freed afterwards, in allocation order: freeing millions of
-// them in key order (at random) costs more than the whole write.
-class BitmapPostings final : public PostingSource {
- public:
-  explicit BitmapPostings(KeyPostings* postings) : bitmaps_(&postings->bitmaps()) {
-    const std::vector<uint64_t>& keys = postings->keys();
-    // Sizes are taken in entry order, which is roughly allocation order, so
-    // that walking millions of bitmaps stays cache-friendly.
-    order_.resize(keys.size());
-    for (size_t i = 0; i < keys.size(); ++i) {
-      order_[i] = {keys[i], posting_size((*bitmaps_)[i]), static_cast<uint32_t>(i)};
-    }
-    std::sort(order_.begin(), order_.end(),
-              [](const Item& a, const Item& b) { return a.key < b.key; });
-  }
-
-  size_t count() const override { return order_.size(); }
-  uint64_t key(size_t i) const override { return order_[i].key; }
-  uint64_t size(size_t i) const override { return order_[i].size; }
-  Status write(size_t i, Sink* sink) override {
-    // Key order visits the bitmaps at random: fetch ahead.
-    if (i + 16 < order_.size()) __builtin_prefetch(&(*bitmaps_)[order_[i + 16].entry]);
-    if (i + 8 < order_.size()) __builtin_prefetch((*bitmaps_)[order_[i + 8].entry].get());
-    scratch_.clear();
-    append_posting((*bitmaps_)[order_[i].entry], &scratch_);
-    return sink->append(scratch_);
-  }
-
- private:
-  struct Item {
-    uint64_t key;
-    uint64_t size;
-    uint32_t entry;
-  };
-  std::vector<Bitmap>* bitmaps_;
-  std::vector<Item> order_;
-  std::string scratch_;
-};
-
 std::vector<FacetField> sidecar_input(FacetMap* facets, uint32_t head_boundary) {
   std::vector<FacetField> fields;
   fields.reserve(facets->size());
@@ -160,17 +119,18 @@ Result<BuildStats> Builder::build(const std::string& out_dir) const {
         }
       }
     }
-    postings.flush();
+    postings.finish();
   }
 
   BuildStats stats;
   stats.docs = n;
-  stats.ngrams = postings.size();
+  stats.ngrams = postings.count();
   {
-    BitmapPostings source(&postings);
+    // Postings are encoded one at a time as the index is written, so
+    // serialized postings and the collected sets never coexist.
     Result<FileSink> file = FileSink::create(join_path(out_dir, "index.vls"));
     if (!file.ok()) return file.error();
-    Status written = write_index_from(&*file, gram_size_, 0, true, &source);
+    Status written = write_index_from(&*file, gram_size_, 0, true, &postings);
     Status closed = file->close();
     postings.clear();
     VELLUM_RETURN_IF_ERROR(written);

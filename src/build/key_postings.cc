@@ -1,106 +1,274 @@
 #include "build/key_postings.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstring>
 #include <utility>
+
+#include "index/posting.h"
 
 namespace vellum {
 
 namespace {
 
-constexpr size_t kInitialSlots = size_t{1} << 12;
-// One Roaring container spans 65536 ids, so a batch of that many documents
-// lands as one container append per key.
-constexpr uint32_t kBatchDocs = 65536;
-// Large documents would make a 65536-document batch big; cap its pairs so
-// the pending ids and their grouped copy stay at 4 MB each.
+constexpr unsigned kInitialSlotBits = 12;
+constexpr uint32_t kInline = 3;
+// Keys are looked up this many at a time: every home slot of a window is
+// fetched before the first probe, then every entry before the first append,
+// so the cache misses of a window overlap instead of queueing.
+constexpr size_t kWindow = 32;
+constexpr unsigned kSortBucketBits = 14;
+// Ids of bitmap sets wait in a batch and reach each bitmap with one bulk
+// add per batch. One Roaring container spans 65536 ids, so a batch of that
+// many documents lands as one container append per key; the pair cap keeps
+// the batch and its grouped copy at 4 MB each for large documents.
+constexpr size_t kBatchDocs = 65536;
 constexpr size_t kBatchPairs = size_t{1} << 20;
 
-// N-gram keys of ASCII grams are packed characters, not hashes: mix them.
-inline size_t slot_of(uint64_t key, unsigned shift) {
-  return static_cast<size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift);
+// N-gram keys of ASCII grams are packed characters, not hashes: mix them
+// (the 64-bit finalizer of MurmurHash3).
+inline uint64_t mix(uint64_t k) {
+  k ^= k >> 33;
+  k *= 0xFF51AFD7ED558CCDULL;
+  k ^= k >> 33;
+  k *= 0xC4CEB9FE1A85EC53ULL;
+  k ^= k >> 33;
+  return k;
+}
+
+// Pool class of a set of n ids, 4 <= n <= kPromoteAt: blocks of 8 for up
+// to 8 ids, 16 for up to 16, and so on.
+inline unsigned class_of(uint32_t n) {
+  return n <= 8 ? 0 : static_cast<unsigned>(std::bit_width(n - 1)) - 3;
 }
 
 }  // namespace
 
 KeyPostings::KeyPostings()
-    : slots_(kInitialSlots, Slot{0, 0}),
-      shift_(64 - static_cast<unsigned>(std::countr_zero(kInitialSlots))) {}
+    : slots_(size_t{1} << kInitialSlotBits), slot_bits_(kInitialSlotBits) {}
 
 void KeyPostings::grow() {
-  std::vector<Slot> old(slots_.size() * 2, Slot{0, 0});
-  old.swap(slots_);
-  --shift_;
+  MappedArray<uint64_t> old(slots_.size() * 2);  // zero: every slot empty
+  std::swap(old, slots_);
+  ++slot_bits_;
   const size_t mask = slots_.size() - 1;
-  for (const Slot& s : old) {
-    if (s.entry == 0) continue;
-    size_t i = slot_of(s.key, shift_);
-    while (slots_[i].entry != 0) i = (i + 1) & mask;
+  for (uint64_t s : old) {
+    if (s == 0) continue;
+    size_t i = static_cast<size_t>((s >> 32) >> (32 - slot_bits_));
+    while (slots_[i] != 0) i = (i + 1) & mask;
     slots_[i] = s;
   }
 }
 
-uint32_t KeyPostings::find_or_insert(uint64_t key) {
+uint32_t KeyPostings::find_or_insert(uint64_t key, uint64_t hash) {
+  const uint64_t tag = hash >> 32;
   const size_t mask = slots_.size() - 1;
-  size_t i = slot_of(key, shift_);
+  size_t i = static_cast<size_t>(tag >> (32 - slot_bits_));
   for (;;) {
-    Slot& s = slots_[i];
-    if (s.entry == 0) break;
-    if (s.key == key) return s.entry - 1;
+    const uint64_t s = slots_[i];
+    if (s == 0) break;
+    if ((s >> 32) == tag) {
+      const uint32_t e = static_cast<uint32_t>(s) - 1;
+      if (entries_[e].key == key) return e;
+    }
     i = (i + 1) & mask;
   }
-  const uint32_t entry = static_cast<uint32_t>(keys_.size());
-  slots_[i] = Slot{key, entry + 1};
-  keys_.push_back(key);
-  bitmaps_.emplace_back();
-  counts_.push_back(0);
-  if (keys_.size() * 2 > slots_.size()) grow();
-  return entry;
+  // The format caps key counts below 2^32, far beyond what fits in memory,
+  // so the entry number (+1) always fits the slot's low word.
+  const uint32_t e = static_cast<uint32_t>(entries_.size());
+  entries_.push_back(Entry{key, 0, {0, 0, 0}});
+  slots_[i] = (tag << 32) | (uint64_t{e} + 1);
+  // At most half full; at 2^32 slots every possible entry still fits.
+  if (entries_.size() * 2 > slots_.size() && slot_bits_ < 32) grow();
+  return e;
 }
 
-void KeyPostings::add_doc(uint32_t doc, const std::vector<uint64_t>& keys) {
-  if (doc_ends_.empty()) batch_first_doc_ = doc;
-  for (uint64_t key : keys) pending_.push_back(find_or_insert(key));
-  doc_ends_.push_back(static_cast<uint32_t>(pending_.size()));
-  if (doc_ends_.size() >= kBatchDocs || pending_.size() >= kBatchPairs) flush();
+uint32_t KeyPostings::alloc_block(unsigned cls) {
+  PoolClass& p = pool_[cls];
+  if (p.free_head != UINT32_MAX) {
+    const uint32_t b = p.free_head;
+    p.free_head = block(cls, b)[0];
+    return b;
+  }
+  const unsigned shift = kPoolChunkBits - 3 - cls;
+  if ((p.used >> shift) == p.chunks.size()) {
+    p.chunks.push_back(std::make_unique_for_overwrite<uint32_t[]>(size_t{1} << kPoolChunkBits));
+  }
+  return p.used++;
 }
 
-void KeyPostings::clear() {
-  for (Bitmap& b : bitmaps_) b.reset();
-  KeyPostings empty;
-  std::swap(*this, empty);
+void KeyPostings::free_block(unsigned cls, uint32_t b) {
+  block(cls, b)[0] = pool_[cls].free_head;
+  pool_[cls].free_head = b;
+}
+
+void KeyPostings::append(Entry* e, uint32_t doc) {
+  const uint32_t n = e->count++;
+  if (n < kInline) {
+    e->w[n] = doc;
+  } else if (n == kInline) {
+    const uint32_t b = alloc_block(0);
+    uint32_t* p = block(0, b);
+    std::memcpy(p, e->w, sizeof e->w);
+    p[n] = doc;
+    e->w[0] = b;
+  } else if (n < kPromoteAt) {
+    const unsigned cls = class_of(n);
+    if (n < (8u << cls)) {
+      block(cls, e->w[0])[n] = doc;
+      return;
+    }
+    // Full: move to a block twice the size.
+    const uint32_t b = alloc_block(cls + 1);
+    uint32_t* p = block(cls + 1, b);
+    std::memcpy(p, block(cls, e->w[0]), size_t{n} * sizeof(uint32_t));
+    p[n] = doc;
+    free_block(cls, e->w[0]);
+    e->w[0] = b;
+  } else {
+    if (n == kPromoteAt) {
+      const unsigned top = kClasses - 1;
+      bitmaps_.emplace_back();
+      bitmaps_.back().add_many(block(top, e->w[0]), kPromoteAt);
+      free_block(top, e->w[0]);
+      e->w[0] = static_cast<uint32_t>(bitmaps_.size() - 1);
+      counts_.push_back(0);
+    }
+    pending_.push_back(e->w[0]);
+  }
 }
 
 void KeyPostings::flush() {
-  if (doc_ends_.empty()) return;
-  // Counting sort of the batch by entry: documents are visited in order, so
-  // each entry's ids come out ascending.
-  for (uint32_t e : pending_) {
-    if (counts_[e]++ == 0) touched_.push_back(e);
+  if (batch_docs_.empty()) return;
+  // Counting sort of the batch by bitmap: documents are visited in order,
+  // so each bitmap's ids come out ascending.
+  for (uint32_t b : pending_) {
+    if (counts_[b]++ == 0) touched_.push_back(b);
   }
   uint32_t at = 0;
-  for (uint32_t e : touched_) {
-    const uint32_t c = counts_[e];
-    counts_[e] = at;  // now the write cursor of entry e
+  for (uint32_t b : touched_) {
+    const uint32_t c = counts_[b];
+    counts_[b] = at;  // now the write cursor of bitmap b
     at += c;
   }
   grouped_.resize(pending_.size());
   uint32_t begin = 0;
-  for (size_t d = 0; d < doc_ends_.size(); ++d) {
-    const uint32_t doc = batch_first_doc_ + static_cast<uint32_t>(d);
-    for (uint32_t p = begin; p < doc_ends_[d]; ++p) grouped_[counts_[pending_[p]]++] = doc;
+  for (size_t d = 0; d < batch_docs_.size(); ++d) {
+    for (uint32_t p = begin; p < doc_ends_[d]; ++p) grouped_[counts_[pending_[p]]++] = batch_docs_[d];
     begin = doc_ends_[d];
   }
-  // After the scatter each cursor sits at the start of the next entry's run.
+  // After the scatter each cursor sits at the start of the next bitmap's run.
   uint32_t start = 0;
-  for (uint32_t e : touched_) {
-    const uint32_t end = counts_[e];
-    bitmaps_[e].add_many(grouped_.data() + start, end - start);
-    counts_[e] = 0;
+  for (uint32_t b : touched_) {
+    const uint32_t end = counts_[b];
+    bitmaps_[b].add_many(grouped_.data() + start, end - start);
+    counts_[b] = 0;
     start = end;
   }
   touched_.clear();
   pending_.clear();
+  batch_docs_.clear();
   doc_ends_.clear();
+}
+
+void KeyPostings::add_doc(uint32_t doc, const std::vector<uint64_t>& keys) {
+  uint64_t hashes[kWindow];
+  uint32_t targets[kWindow];
+  for (size_t at = 0; at < keys.size(); at += kWindow) {
+    const size_t n = std::min(kWindow, keys.size() - at);
+    const uint64_t* k = keys.data() + at;
+    for (size_t i = 0; i < n; ++i) {
+      hashes[i] = mix(k[i]);
+      __builtin_prefetch(&slots_[static_cast<size_t>((hashes[i] >> 32) >> (32 - slot_bits_))]);
+    }
+    // Entries may move while new keys are added: hold them by number.
+    for (size_t i = 0; i < n; ++i) {
+      targets[i] = find_or_insert(k[i], hashes[i]);
+      __builtin_prefetch(&entries_[targets[i]]);
+    }
+    for (size_t i = 0; i < n; ++i) append(&entries_[targets[i]], doc);
+  }
+  // Only documents that reached a bitmap set join the batch.
+  if (pending_.size() == (doc_ends_.empty() ? 0 : doc_ends_.back())) return;
+  batch_docs_.push_back(doc);
+  doc_ends_.push_back(static_cast<uint32_t>(pending_.size()));
+  if (batch_docs_.size() >= kBatchDocs || pending_.size() >= kBatchPairs) flush();
+}
+
+void KeyPostings::finish() {
+  slots_.release();
+  flush();
+  std::vector<uint32_t>().swap(pending_);
+  std::vector<uint32_t>().swap(grouped_);
+  const size_t n = entries_.size();
+  // Note each pooled and bitmap set's posting size while in entry order.
+  for (size_t i = 0; i < n; ++i) {
+    Entry& e = entries_[i];
+    if (e.count > kPromoteAt) {
+      e.w[1] = static_cast<uint32_t>(posting_size(bitmaps_[e.w[0]]));
+    } else if (e.count > kInline) {
+      e.w[1] = static_cast<uint32_t>(sorted_ids_posting_size(block(class_of(e.count), e.w[0]), e.count));
+    }
+  }
+  // Key order: one pass scatters the entries into a new array, bucketed by
+  // the highest bits in which keys differ, then each bucket is sorted.
+  // Hashed keys spread evenly, so the buckets are small enough to sort in
+  // cache.
+  uint64_t differ = 0;
+  for (size_t i = 0; i < n; ++i) differ |= entries_[i].key ^ entries_[0].key;
+  const unsigned bits = std::min<unsigned>(kSortBucketBits, static_cast<unsigned>(std::bit_width(n / 64)));
+  const unsigned width = static_cast<unsigned>(std::bit_width(differ));
+  const unsigned shift = width > bits ? width - bits : 0;
+  const uint64_t mask = (uint64_t{1} << bits) - 1;
+  auto bucket = [&](uint64_t key) { return static_cast<size_t>((key >> shift) & mask); };
+  std::vector<size_t> starts(mask + 2, 0);
+  for (size_t i = 0; i < n; ++i) ++starts[bucket(entries_[i].key) + 1];
+  for (size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
+  std::vector<size_t> fill(starts.begin(), starts.end() - 1);
+  MappedArray<Entry> sorted(n);
+  for (size_t i = 0; i < n; ++i) sorted[fill[bucket(entries_[i].key)]++] = entries_[i];
+  entries_ = std::move(sorted);
+  for (size_t b = 0; b + 1 < starts.size(); ++b) {
+    std::sort(entries_.begin() + starts[b], entries_.begin() + starts[b + 1],
+              [](const Entry& x, const Entry& y) { return x.key < y.key; });
+  }
+}
+
+uint64_t KeyPostings::size(size_t i) const {
+  const Entry& e = entries_[i];
+  return e.count <= kInline ? sorted_ids_posting_size(e.w, e.count) : e.w[1];
+}
+
+Status KeyPostings::write(size_t i, Sink* sink) {
+  // Pooled ids are scattered: fetch those of a set a few keys ahead.
+  if (i + 8 < entries_.size()) {
+    const Entry& ahead = entries_[i + 8];
+    if (ahead.count > kInline && ahead.count <= kPromoteAt) {
+      __builtin_prefetch(block(class_of(ahead.count), ahead.w[0]));
+    }
+  }
+  scratch_.clear();
+  const Entry& e = entries_[i];
+  if (e.count > kPromoteAt) {
+    append_posting(bitmaps_[e.w[0]], &scratch_);
+  } else {
+    const uint32_t* ids = e.count <= kInline ? e.w : block(class_of(e.count), e.w[0]);
+    append_sorted_ids_posting(ids, e.count, &scratch_);
+  }
+  return sink->append(scratch_);
+}
+
+std::vector<uint32_t> KeyPostings::ids(size_t i) const {
+  const Entry& e = entries_[i];
+  if (e.count > kPromoteAt) return bitmaps_[e.w[0]].to_vector();
+  const uint32_t* ids = e.count <= kInline ? e.w : block(class_of(e.count), e.w[0]);
+  return std::vector<uint32_t>(ids, ids + e.count);
+}
+
+void KeyPostings::clear() {
+  // Bitmaps are freed in promotion order, which is roughly allocation order.
+  for (Bitmap& b : bitmaps_) b.reset();
+  *this = KeyPostings();
 }
 
 }  // namespace vellum

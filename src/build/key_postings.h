@@ -1,61 +1,117 @@
 // Per-key document-id sets collected while documents are indexed in id
-// order. Each (key, doc) pair costs one hash probe and one 4-byte append;
-// pending ids reach the Roaring bitmaps in bulk, one add_many per key per
-// batch, instead of one bitmap insert per pair.
+// order, then handed to the index writer in key order.
+//
+// Most keys of a large corpus are rare (every non-ASCII gram is a hashed
+// key), so a set starts inline in its entry (up to 3 ids), moves to pooled
+// blocks of 8, 16, ... ids as it grows, and only past kPromoteAt ids
+// becomes a Roaring bitmap, which then takes its ids in batches. Small
+// sets are serialized straight from their ids. A (key, doc) pair costs one
+// probe of a compact hash table and one append; nothing is allocated per
+// pair.
 #ifndef VELLUM_BUILD_KEY_POSTINGS_H_
 #define VELLUM_BUILD_KEY_POSTINGS_H_
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
+#include "common/mapped_array.h"
 #include "index/bitmap.h"
+#include "index/vls_writer.h"
 
 namespace vellum {
 
-class KeyPostings {
+class KeyPostings final : public PostingSource {
  public:
+  // Sets that reach this many ids become bitmaps; a bitmap then takes ids
+  // in batches of this size. A power of two, at least 8.
+  static constexpr uint32_t kPromoteAt = 64;
+
   KeyPostings();
 
   // Adds `doc` to the set of each key. Docs must arrive in ascending order
-  // and `keys` must be distinct.
+  // and `keys` must be distinct. Only before finish().
   void add_doc(uint32_t doc, const std::vector<uint64_t>& keys);
 
-  // Moves every pending id into its bitmap. Call before reading bitmaps().
-  void flush();
+  // Ends collection: frees the lookup table and orders the entries by key.
+  // Call once.
+  void finish();
 
-  // Frees every bitmap (in entry order) and buffer; the collection is then
-  // empty and usable again.
+  // Frees everything; the collection is then empty and collecting again.
   void clear();
 
-  size_t size() const { return keys_.size(); }
-  // Entry i: keys()[i] and bitmaps()[i], in order of first appearance.
-  const std::vector<uint64_t>& keys() const { return keys_; }
-  std::vector<Bitmap>& bitmaps() { return bitmaps_; }
+  // After finish(): entry i in ascending key order.
+  size_t count() const override { return entries_.size(); }
+  uint64_t key(size_t i) const override { return entries_[i].key; }
+  uint64_t size(size_t i) const override;
+  Status write(size_t i, Sink* sink) override;
+  std::vector<uint32_t> ids(size_t i) const;
 
  private:
-  struct Slot {
+  struct Entry {
     uint64_t key;
-    uint32_t entry;  // index + 1; 0 marks an empty slot
+    uint32_t count;  // ids in the set
+    // count <= 3: the ids. Up to kPromoteAt: w[0] is the pool block.
+    // Beyond: w[0] indexes bitmaps_ (the latest ids may still be pending).
+    // After finish(), w[1] of a pooled or bitmap set is its posting size
+    // (below 2^32: at most 65536 containers of 8 KB).
+    uint32_t w[3];
   };
 
-  uint32_t find_or_insert(uint64_t key);
+  uint32_t find_or_insert(uint64_t key, uint64_t hash);
   void grow();
+  void append(Entry* e, uint32_t doc);
+  // Moves the pending ids of bitmap sets into their bitmaps.
+  void flush();
 
-  std::vector<Slot> slots_;  // power-of-two size, at most half full
-  unsigned shift_;
-  std::vector<uint64_t> keys_;
+  // Pool of id blocks; class c holds blocks of 8 << c ids in fixed-size
+  // chunks (nothing moves as the pool grows), freed blocks are chained
+  // through their first word.
+  uint32_t* block(unsigned cls, uint32_t b) {
+    const unsigned shift = kPoolChunkBits - 3 - cls;
+    return pool_[cls].chunks[b >> shift].get() + (size_t{b & ((1u << shift) - 1)} << (3 + cls));
+  }
+  const uint32_t* block(unsigned cls, uint32_t b) const {
+    return const_cast<KeyPostings*>(this)->block(cls, b);
+  }
+  uint32_t alloc_block(unsigned cls);
+  void free_block(unsigned cls, uint32_t b);
+
+  static constexpr unsigned kPoolChunkBits = 16;  // ids per chunk: 256 KB
+  // Block sizes 8, 16, ..., kPromoteAt.
+  static constexpr unsigned kClasses = std::bit_width(kPromoteAt) - 3;
+  static_assert(std::has_single_bit(kPromoteAt) && kPromoteAt >= 8 && kPromoteAt <= 4096);
+  struct PoolClass {
+    std::vector<std::unique_ptr<uint32_t[]>> chunks;
+    uint32_t used = 0;                // blocks handed out from the chunks
+    uint32_t free_head = UINT32_MAX;  // chain of freed blocks
+  };
+
+  // Hash table slot: high 32 bits a hash tag, low 32 bits entry + 1 (0 is
+  // empty). The slot index comes from the tag alone, so growing never
+  // revisits the entries.
+  MappedArray<uint64_t> slots_;
+  unsigned slot_bits_;
+  // In order of first appearance until finish() sorts them by key.
+  MappedArray<Entry> entries_;
+  PoolClass pool_[kClasses];
   std::vector<Bitmap> bitmaps_;
 
-  // The pending batch: entry index of every pair, grouped by document.
+  // The pending batch: the bitmap of every pair for a bitmap set, grouped
+  // by document, and each batch document with its end in pending_.
   std::vector<uint32_t> pending_;
-  std::vector<uint32_t> doc_ends_;  // end in pending_ of each batch document
-  uint32_t batch_first_doc_ = 0;
-  // Flush scratch, reused: per-entry counters (all zero between flushes),
-  // the entries touched by the batch, and the ids grouped by entry.
+  std::vector<uint32_t> batch_docs_;
+  std::vector<uint32_t> doc_ends_;
+  // Flush scratch, reused: per-bitmap counters (all zero between flushes),
+  // the bitmaps touched by the batch, and the ids grouped by bitmap.
   std::vector<uint32_t> counts_;
   std::vector<uint32_t> touched_;
   std::vector<uint32_t> grouped_;
+
+  std::string scratch_;
 };
 
 }  // namespace vellum

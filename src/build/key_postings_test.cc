@@ -2,45 +2,131 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <random>
+#include <set>
+#include <string>
 #include <vector>
+
+#include "common/sink.h"
+#include "index/posting.h"
 
 namespace vellum {
 namespace {
 
-// Checks the collected sets against a plain map, across flushes forced by
-// both the document count (65536) and the pending-pair cap, and with keys
-// that are packed small values, zero and the top of the u64 range.
-TEST(KeyPostings, SetsSurviveBatchFlushes) {
+using IdSets = std::map<uint64_t, std::vector<uint32_t>>;
+
+// Feeds `want` to a collection document by document, as the builder does:
+// ascending ids, each document's keys distinct (in a shuffled order).
+// Documents without keys are fed too unless `skip_empty`.
+void collect(const IdSets& want, uint32_t docs, KeyPostings* postings, uint64_t seed,
+             bool skip_empty = false) {
+  std::vector<std::vector<uint64_t>> by_doc(docs);
+  for (const auto& [key, ids] : want) {
+    for (uint32_t id : ids) by_doc[id].push_back(key);
+  }
+  std::mt19937_64 rng(seed);
+  for (uint32_t d = 0; d < docs; ++d) {
+    if (skip_empty && by_doc[d].empty()) continue;
+    std::shuffle(by_doc[d].begin(), by_doc[d].end(), rng);
+    postings->add_doc(d, by_doc[d]);
+  }
+  postings->finish();
+}
+
+// Every entry: keys ascending and as expected, the ids, and posting bytes
+// equal to CRoaring's serialization of the same set, of the stated size.
+void expect_collected(KeyPostings* postings, const IdSets& want) {
+  ASSERT_EQ(postings->count(), want.size());
+  size_t i = 0;
+  for (const auto& [key, ids] : want) {
+    SCOPED_TRACE("key " + std::to_string(key) + " with " + std::to_string(ids.size()) + " ids");
+    ASSERT_EQ(postings->key(i), key);
+    ASSERT_EQ(postings->ids(i), ids);
+    Bitmap b;
+    b.add_many(ids.data(), ids.size());
+    std::string bytes;
+    StringSink sink(&bytes);
+    ASSERT_TRUE(postings->write(i, &sink).ok());
+    ASSERT_EQ(bytes, serialize_posting(b));
+    ASSERT_EQ(postings->size(i), bytes.size());
+    ++i;
+  }
+}
+
+std::vector<uint32_t> sample(std::mt19937_64& rng, uint32_t universe, size_t n) {
+  std::set<uint32_t> s;
+  while (s.size() < n) s.insert(static_cast<uint32_t>(rng() % universe));
+  return std::vector<uint32_t>(s.begin(), s.end());
+}
+
+// Set sizes on both sides of every change of representation: inline ids,
+// each pooled block size, promotion to a bitmap, each full batch of
+// pending ids, and a set dense enough for bitmap containers; ids over four
+// 65536-id windows.
+TEST(KeyPostings, EverySetSizeGivesRoaringBytes) {
+  constexpr uint32_t kDocs = 4 * 65536 + 100;
+  std::mt19937_64 rng(7);
+  IdSets want;
+  const uint32_t sizes[] = {1,   2,   3,   4,   5,   7,   8,   9,    16,   17,   64,
+                            127, 128, 129, 255, 256, 257, 258, 511,  512,  513,  767,
+                            768, 769, 1000, 4096, 4097, 9000, 30000};
+  uint64_t next_key = 1000;
+  for (uint32_t n : sizes) {
+    for (int copies = 0; copies < 3; ++copies) want[next_key++ * 0x9E3779B97F4A7C15ULL] = sample(rng, kDocs, n);
+  }
+  // The extremes of the key space, and one key in every document.
+  want[0] = {0, kDocs - 1};
+  want[~uint64_t{0}] = {5};
+  std::vector<uint32_t> all(kDocs);
+  for (uint32_t d = 0; d < kDocs; ++d) all[d] = d;
+  want[uint64_t{1} << 63] = all;
+  // Enough rare keys to grow the table many times; some packed like ASCII
+  // grams (small, sequential values).
+  for (uint64_t k = 1; k <= 150000; ++k) {
+    const uint64_t key = k % 2 == 0 ? k : rng();
+    want[key] = sample(rng, kDocs, 1 + k % 3);
+  }
   KeyPostings postings;
-  std::map<uint64_t, std::vector<uint32_t>> want;
-  std::vector<uint64_t> keys;
+  collect(want, kDocs, &postings, 1);
+  expect_collected(&postings, want);
+}
+
+// Bitmap sets take their ids in batches: wide documents pass the pending
+// pair cap mid-way, then many narrow ones pass the document cap; ids of
+// documents never fed leave gaps.
+TEST(KeyPostings, BatchedIdsSurviveEveryFlush) {
+  IdSets want;
   uint32_t doc = 0;
-  // Wide documents: 3000 keys each, enough pairs to pass the cap mid-way.
   for (; doc < 500; ++doc) {
-    keys.clear();
-    for (uint64_t k = 0; k < 3000; ++k) keys.push_back((k * 7919 + doc) % 5000);
-    postings.add_doc(doc, keys);
-    for (uint64_t k : keys) want[k].push_back(doc);
+    for (uint64_t k = 0; k < 3000; ++k) want[(k * 7919 + doc) % 5000].push_back(doc);
   }
-  // Many narrow documents: more than one document batch.
   for (; doc < 500 + 140000; ++doc) {
-    keys = {0, ~uint64_t{0}, (uint64_t{doc % 3} + 1) << 40};
-    if (doc % 2 == 0) keys.clear();  // documents without keys still take ids
-    postings.add_doc(doc, keys);
-    for (uint64_t k : keys) want[k].push_back(doc);
+    if (doc % 2 == 0) continue;
+    for (uint64_t key : {uint64_t{0}, ~uint64_t{0}, (uint64_t{doc % 3} + 1) << 40}) {
+      want[key].push_back(doc);
+    }
   }
-  postings.flush();
-  ASSERT_EQ(postings.size(), want.size());
-  for (size_t i = 0; i < postings.size(); ++i) {
-    const uint64_t key = postings.keys()[i];
-    ASSERT_EQ(postings.bitmaps()[i].to_vector(), want[key]) << "key " << key;
-  }
+  KeyPostings postings;
+  collect(want, doc, &postings, 4, /*skip_empty=*/true);
+  expect_collected(&postings, want);
+}
+
+TEST(KeyPostings, DocumentsWithoutKeysAndReuseAfterClear) {
+  KeyPostings postings;
+  IdSets want = {{42, {3, 9}}, {7, {9}}};
+  collect(want, 12, &postings, 2);  // docs 0-2, 4-8, 10-11 have no keys
+  expect_collected(&postings, want);
+
   postings.clear();
-  EXPECT_EQ(postings.size(), 0u);
-  postings.add_doc(0, {5});
-  postings.flush();
-  EXPECT_EQ(postings.bitmaps()[0].to_vector(), (std::vector<uint32_t>{0}));
+  postings.finish();
+  EXPECT_EQ(postings.count(), 0u);
+
+  postings.clear();
+  IdSets again = {{42, {0}}, {1, {0, 1}}};
+  collect(again, 2, &postings, 3);
+  expect_collected(&postings, again);
 }
 
 }  // namespace
