@@ -58,6 +58,11 @@ Status write_entries(Sink* sink, uint16_t gram_size, uint32_t stride,
 Status write_index_from(Sink* sink, uint16_t gram_size, uint32_t stride,
                         bool folded, PostingSource* source) {
   const size_t n = source->count();
+  // key_count and the block count are 32-bit fields; more keys would wrap
+  // silently into a file that points at the wrong bytes.
+  if (n > std::numeric_limits<uint32_t>::max()) {
+    return Error(ErrorKind::kIo, "VLS key count exceeds the 32-bit limit");
+  }
   for (size_t i = 1; i < n; ++i) {
     if (source->key(i) <= source->key(i - 1)) {
       return Error(ErrorKind::kInvalidInput, "write_index requires distinct n-gram keys");

@@ -146,9 +146,9 @@ TEST(WriteIndex, WriteFailureReturnsTheOsErrorAndCloses) {
 // format's 32-bit posting limit and to break the size contract.
 class FakeSource final : public PostingSource {
  public:
-  FakeSource(std::vector<uint64_t> sizes, uint64_t short_by = 0)
-      : sizes_(std::move(sizes)), short_by_(short_by) {}
-  size_t count() const override { return sizes_.size(); }
+  FakeSource(std::vector<uint64_t> sizes, uint64_t short_by = 0, size_t count = 0)
+      : sizes_(std::move(sizes)), short_by_(short_by), count_(count) {}
+  size_t count() const override { return count_ != 0 ? count_ : sizes_.size(); }
   uint64_t key(size_t i) const override { return 10 + i; }
   uint64_t size(size_t i) const override { return sizes_[i]; }
   Status write(size_t i, Sink* sink) override {
@@ -158,6 +158,7 @@ class FakeSource final : public PostingSource {
  private:
   std::vector<uint64_t> sizes_;
   uint64_t short_by_;
+  size_t count_;
 };
 
 TEST(WriteIndex, OversizedPostingStopsInTheDictionary) {
@@ -183,6 +184,16 @@ TEST(WriteIndex, PostingThatDisagreesWithItsSizeIsAnError) {
   Status s = write_index_from(&sink, 3, 0, true, &source);
   ASSERT_FALSE(s.ok());
   EXPECT_EQ(s.error().kind(), ErrorKind::kIo);
+}
+
+TEST(WriteIndex, MoreKeysThanTheFormatCountsFailBeforeWriting) {
+  FakeSource source({}, 0, size_t{1} << 32);
+  std::string out;
+  StringSink sink(&out);
+  Status s = write_index_from(&sink, 3, 0, true, &source);
+  ASSERT_FALSE(s.ok());
+  EXPECT_EQ(s.error().message(), "VLS key count exceeds the 32-bit limit");
+  EXPECT_TRUE(out.empty());
 }
 
 }  // namespace
