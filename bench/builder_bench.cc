@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/license_texts.h"
 #include "build/builder.h"
 
 namespace {
@@ -96,20 +97,7 @@ Corpus english(size_t target_bytes) {
     c.origin = path.filename().string();
     return c;
   }
-  std::vector<fs::path> files;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator("/usr/share/common-licenses", ec)) {
-    if (e.is_regular_file() && !e.is_symlink()) files.push_back(e.path());
-  }
-  std::sort(files.begin(), files.end());
-  std::string all;
-  for (const auto& f : files) {
-    std::ifstream in(f, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    all += ss.str();
-    all += "\n\n";
-  }
+  const std::string all = vellum::bench::license_texts();
   if (all.empty()) return c;
   for (size_t at = 0; c.text_bytes < target_bytes;) {
     size_t cut = all.find("\n\n", at);

@@ -3,12 +3,10 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench/license_texts.h"
 #include "analysis/ngram_keys.h"
 
 namespace {
@@ -18,21 +16,7 @@ constexpr size_t kCorpusBytes = 8u << 20;
 // Empty when the texts are not installed.
 const std::string& corpus() {
   static const std::string text = [] {
-    namespace fs = std::filesystem;
-    std::vector<fs::path> files;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator("/usr/share/common-licenses", ec)) {
-      if (e.is_regular_file() && !e.is_symlink()) files.push_back(e.path());
-    }
-    std::sort(files.begin(), files.end());
-    std::string one;
-    for (const auto& f : files) {
-      std::ifstream in(f, std::ios::binary);
-      std::ostringstream ss;
-      ss << in.rdbuf();
-      one += ss.str();
-      one += "\n\n";
-    }
+    const std::string one = vellum::bench::license_texts();
     std::string all;
     if (one.empty()) return all;
     while (all.size() < kCorpusBytes) all += one;
