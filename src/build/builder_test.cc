@@ -215,7 +215,9 @@ TEST_P(LargeBuild, MatchesTheStagedRows) {
     if (d > 0) {
       const int64_t prev = rows[staged_of[d - 1]].rank, cur = rows[staged_of[d]].rank;
       ASSERT_GE(prev, cur);
-      if (prev == cur) ASSERT_LT(staged_of[d - 1], staged_of[d]);
+      if (prev == cur) {
+        ASSERT_LT(staged_of[d - 1], staged_of[d]);
+      }
     }
   }
   ASSERT_EQ(seen.size(), kDocs);

@@ -10,22 +10,37 @@
 
 namespace vellum {
 
+// In-place stores, for writers that fill a preallocated region.
+inline void EncodeU16(char* dst, uint16_t v) {
+  dst[0] = static_cast<char>(v);
+  dst[1] = static_cast<char>(v >> 8);
+}
+
+inline void EncodeU32(char* dst, uint32_t v) {
+  for (int i = 0; i < 4; ++i) dst[i] = static_cast<char>(v >> (8 * i));
+}
+
+inline void EncodeU64(char* dst, uint64_t v) {
+  for (int i = 0; i < 8; ++i) dst[i] = static_cast<char>(v >> (8 * i));
+}
+
 inline void PutU8(std::string* dst, uint8_t v) { dst->push_back(static_cast<char>(v)); }
 
 inline void PutU16(std::string* dst, uint16_t v) {
-  char b[2] = {static_cast<char>(v), static_cast<char>(v >> 8)};
+  char b[2];
+  EncodeU16(b, v);
   dst->append(b, 2);
 }
 
 inline void PutU32(std::string* dst, uint32_t v) {
   char b[4];
-  for (int i = 0; i < 4; ++i) b[i] = static_cast<char>(v >> (8 * i));
+  EncodeU32(b, v);
   dst->append(b, 4);
 }
 
 inline void PutU64(std::string* dst, uint64_t v) {
   char b[8];
-  for (int i = 0; i < 8; ++i) b[i] = static_cast<char>(v >> (8 * i));
+  EncodeU64(b, v);
   dst->append(b, 8);
 }
 

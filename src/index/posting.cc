@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/coding.h"
+
 namespace vellum {
 
 namespace {
@@ -48,15 +50,6 @@ size_t container_bytes(size_t card) {
   return card > kMaxArrayCard ? kBitmapContainerBytes : 2 * card;
 }
 
-void put_u16(char* p, uint16_t v) {
-  p[0] = static_cast<char>(v);
-  p[1] = static_cast<char>(v >> 8);
-}
-
-void put_u32(char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>(v >> (8 * i));
-}
-
 }  // namespace
 
 size_t sorted_ids_posting_size(const uint32_t* ids, size_t n) {
@@ -75,18 +68,18 @@ void append_sorted_ids_posting(const uint32_t* ids, size_t n, std::string* out) 
   const size_t at = out->size();
   out->resize(at + sorted_ids_posting_size(ids, n));
   char* head = out->data() + at;
-  put_u32(head, kNoRunCookie);
-  put_u32(head + 4, containers);
+  EncodeU32(head, kNoRunCookie);
+  EncodeU32(head + 4, containers);
   char* descriptor = head + 8;
   char* offset = descriptor + 4 * size_t{containers};
   char* body = offset + 4 * size_t{containers};
   for (size_t i = 0; i < n;) {
     const size_t end = container_end(ids, i, n);
     const size_t card = end - i;
-    put_u16(descriptor, static_cast<uint16_t>(ids[i] >> 16));
-    put_u16(descriptor + 2, static_cast<uint16_t>(card - 1));
+    EncodeU16(descriptor, static_cast<uint16_t>(ids[i] >> 16));
+    EncodeU16(descriptor + 2, static_cast<uint16_t>(card - 1));
     descriptor += 4;
-    put_u32(offset, static_cast<uint32_t>(body - head));
+    EncodeU32(offset, static_cast<uint32_t>(body - head));
     offset += 4;
     if (card > kMaxArrayCard) {
       std::memset(body, 0, kBitmapContainerBytes);
@@ -96,7 +89,7 @@ void append_sorted_ids_posting(const uint32_t* ids, size_t n, std::string* out) 
       }
       body += kBitmapContainerBytes;
     } else {
-      for (size_t k = i; k < end; ++k, body += 2) put_u16(body, static_cast<uint16_t>(ids[k]));
+      for (size_t k = i; k < end; ++k, body += 2) EncodeU16(body, static_cast<uint16_t>(ids[k]));
     }
     i = end;
   }

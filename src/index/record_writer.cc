@@ -23,7 +23,7 @@ Status RecordWriter::append(std::string_view record) {
   VELLUM_RETURN_IF_ERROR(bin_.append(record));
   offset_ += record.size();
   char b[8];
-  for (int i = 0; i < 8; ++i) b[i] = static_cast<char>(offset_ >> (8 * i));
+  EncodeU64(b, offset_);
   VELLUM_RETURN_IF_ERROR(idx_.append(std::string_view(b, 8)));
   ++appended_;
   return Status();
