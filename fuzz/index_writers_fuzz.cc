@@ -15,14 +15,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
-  const uint32_t boundary = vellum::GetU32(data) & 0xFFFF0000u;
+  const uint32_t boundary = vellum::GetU32(reinterpret_cast<const char*>(data)) & 0xFFFF0000u;
   data += 4;
   size -= 4;
 
   vellum::Bitmap ids;
   std::vector<vellum::IndexEntry> entries;
   for (size_t i = 0; i + 4 <= size && entries.size() < 256; i += 4) {
-    const uint32_t v = vellum::GetU32(data + i);
+    const uint32_t v = vellum::GetU32(reinterpret_cast<const char*>(data + i));
     ids.add(v);
     entries.push_back({static_cast<uint64_t>(v) * 0x9E3779B97F4A7C15ULL,
                        vellum::serialize_posting(ids)});

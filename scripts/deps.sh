@@ -6,10 +6,13 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   libroaring-dev              # Roaring bitmaps
+  libstemmer-dev              # Snowball stemmers for term analysis
   python3-dev                 # interpreter headers (limited API)
   python3-pytest python3-numpy python3-pip
   libgtest-dev libbenchmark-dev
   libicu-dev                  # only for the test that cross-checks our Unicode tables
+  python3-faiss libopenblas0-pthread  # interoperability tests and the training benchmark
+  python3-hypothesis          # property tests
 )
 
 missing=()

@@ -13,8 +13,8 @@
 
 #include "analysis/ngram_keys.h"
 #include "facet/facet_key.h"
-#include "index/test_decoders.h"
-#include "index/test_files.h"
+#include "testing/test_decoders.h"
+#include "testing/test_files.h"
 
 namespace vellum {
 namespace {

@@ -46,18 +46,30 @@ inline void PutU64(std::string* dst, uint64_t v) {
 
 inline void PutI64(std::string* dst, int64_t v) { PutU64(dst, static_cast<uint64_t>(v)); }
 
-// Readers for parsers of our own formats. Callers check the length first.
-inline uint16_t GetU16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+// Loads, for parsers of our own formats. Callers check the length first
+// (or read through ByteReader, which does). They take the same byte type as
+// the stores, so no caller needs a cast.
+inline uint16_t GetU16(const char* p) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(p[0]) | (static_cast<uint8_t>(p[1]) << 8));
 }
 
-inline uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+inline uint32_t GetU32(const char* p) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(p[i]);
+  return v;
 }
 
-inline uint64_t GetU64(const uint8_t* p) {
+inline uint64_t GetU64(const char* p) {
   return static_cast<uint64_t>(GetU32(p)) | (static_cast<uint64_t>(GetU32(p + 4)) << 32);
+}
+
+// Unsigned LEB128, for the term index.
+inline void PutVarint64(std::string* dst, uint64_t v) {
+  while (v >= 0x80) {
+    dst->push_back(static_cast<char>(v | 0x80));
+    v >>= 7;
+  }
+  dst->push_back(static_cast<char>(v));
 }
 
 }  // namespace vellum

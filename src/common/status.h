@@ -83,4 +83,16 @@ class [[nodiscard]] Result {
     if (!vellum_status_.ok()) return vellum_status_; \
   } while (0)
 
+#define VELLUM_CONCAT_INNER_(a, b) a##b
+#define VELLUM_CONCAT_(a, b) VELLUM_CONCAT_INNER_(a, b)
+
+// `VELLUM_ASSIGN_OR_RETURN(auto x, MakeX());` declares (or assigns) the value
+// of a Result, or returns its error from the enclosing function.
+#define VELLUM_ASSIGN_OR_RETURN(lhs, expr) \
+  VELLUM_ASSIGN_OR_RETURN_IMPL_(VELLUM_CONCAT_(vellum_result_, __LINE__), lhs, expr)
+#define VELLUM_ASSIGN_OR_RETURN_IMPL_(tmp, lhs, expr) \
+  auto tmp = (expr);                                 \
+  if (!tmp.ok()) return tmp.status();                \
+  lhs = std::move(tmp).value()
+
 #endif  // VELLUM_COMMON_STATUS_H_

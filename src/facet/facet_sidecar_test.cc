@@ -8,8 +8,8 @@
 #include "facet/facet_key.h"
 #include "index/bitmap.h"
 #include "index/posting.h"
-#include "index/test_decoders.h"
-#include "index/test_files.h"
+#include "testing/test_decoders.h"
+#include "testing/test_files.h"
 
 namespace vellum {
 namespace {

@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "index/test_decoders.h"
+#include "testing/test_decoders.h"
 
 namespace vellum {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "index/test_decoders.h"
-#include "index/test_files.h"
+#include "testing/test_decoders.h"
+#include "testing/test_files.h"
 
 namespace vellum {
 namespace {
@@ -46,7 +46,7 @@ TEST(RecordWriter, OffsetsAccumulateLengthsIncludingEmptyRecords) {
   const std::string idx = read_file(dir.file("records.idx"));
   EXPECT_EQ(bin.size(), 8u);
   ASSERT_EQ(idx.size(), 16u + 8 * 4);
-  const auto* p = reinterpret_cast<const uint8_t*>(idx.data());
+  const char* p = idx.data();
   EXPECT_EQ(GetU32(p + 8), 3u);
   EXPECT_EQ((std::vector<uint64_t>{GetU64(p + 16), GetU64(p + 24), GetU64(p + 32), GetU64(p + 40)}),
             (std::vector<uint64_t>{0, 3, 3, 8}));

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "index/posting.h"
-#include "index/test_decoders.h"
-#include "index/test_files.h"
+#include "testing/test_decoders.h"
+#include "testing/test_files.h"
 
 namespace vellum {
 namespace {
@@ -172,7 +172,7 @@ TEST(WriteIndex, OversizedPostingStopsInTheDictionary) {
   // Header, one sparse key, the first entry, then the failing entry's key
   // and offset; no length and no posting bytes.
   ASSERT_EQ(out.size(), 16u + 8 + 20 + 16);
-  const auto* p = reinterpret_cast<const uint8_t*>(out.data());
+  const char* p = out.data();
   EXPECT_EQ(GetU64(p + 44), 11u);
   EXPECT_EQ(GetU64(p + 52), 16u + 8 + 60 + 3);
 }

@@ -1,7 +1,7 @@
 // Test-only file-system helpers: a scratch directory removed on scope exit,
 // and a count of this process's open descriptors to prove writers close.
-#ifndef VELLUM_INDEX_TEST_FILES_H_
-#define VELLUM_INDEX_TEST_FILES_H_
+#ifndef VELLUM_TESTING_TEST_FILES_H_
+#define VELLUM_TESTING_TEST_FILES_H_
 
 #include <stdlib.h>
 
@@ -39,4 +39,4 @@ inline size_t open_fd_count() {
 
 }  // namespace vellum::testing
 
-#endif  // VELLUM_INDEX_TEST_FILES_H_
+#endif  // VELLUM_TESTING_TEST_FILES_H_

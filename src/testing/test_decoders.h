@@ -2,8 +2,8 @@
 // byte layouts rather than from the writers, and strict: any layout fault
 // (a bad offset, a gap, a trailing byte, a run container) throws, which
 // GoogleTest reports as a failure of the calling test.
-#ifndef VELLUM_INDEX_TEST_DECODERS_H_
-#define VELLUM_INDEX_TEST_DECODERS_H_
+#ifndef VELLUM_TESTING_TEST_DECODERS_H_
+#define VELLUM_TESTING_TEST_DECODERS_H_
 
 #include <cstdint>
 #include <fstream>
@@ -37,7 +37,7 @@ class Reader {
   uint64_t u64() { return GetU64(p(8)); }
 
  private:
-  const uint8_t* p(size_t n) { return reinterpret_cast<const uint8_t*>(take(n).data()); }
+  const char* p(size_t n) { return take(n).data(); }
   std::string_view b_;
   size_t pos_ = 0;
 };
@@ -255,4 +255,4 @@ inline std::string read_file(const std::string& path) {
 
 }  // namespace vellum::testing
 
-#endif  // VELLUM_INDEX_TEST_DECODERS_H_
+#endif  // VELLUM_TESTING_TEST_DECODERS_H_
