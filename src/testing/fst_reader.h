@@ -22,6 +22,12 @@
 
 namespace vellum::testing {
 
+// require() for literal messages, building the message only on failure:
+// these readers run checks per byte in tight loops.
+inline void check(bool cond, const char* what) {
+  if (!cond) require(false, what);
+}
+
 struct FstEntry {
   std::string key;
   uint64_t value = 0;
@@ -34,16 +40,16 @@ class FstImage {
   static constexpr size_t kFooter = 20;
 
   explicit FstImage(std::string_view bytes) : b_(bytes) {
-    require(b_.size() >= kHeader + kFooter, "fst image shorter than header and footer");
-    require(GetU64(b_.data()) == 3, "fst version is not 3");
-    require(GetU64(b_.data() + 8) == 0, "fst type is not 0");
+    check(b_.size() >= kHeader + kFooter, "fst image shorter than header and footer");
+    check(GetU64(b_.data()) == 3, "fst version is not 3");
+    check(GetU64(b_.data() + 8) == 0, "fst type is not 0");
     const size_t foot = b_.size() - kFooter;
     key_count_ = GetU64(b_.data() + foot);
     root_ = GetU64(b_.data() + foot + 8);
     const uint32_t stored = GetU32(b_.data() + foot + 16);
-    require(stored == masked_crc(std::string_view(b_).substr(0, b_.size() - 4)), "fst checksum mismatch");
+    check(stored == masked_crc(std::string_view(b_).substr(0, b_.size() - 4)), "fst checksum mismatch");
     nodes_end_ = foot;
-    require(root_ == 0 || (root_ >= kHeader && root_ < nodes_end_), "fst root address");
+    check(root_ == 0 || (root_ >= kHeader && root_ < nodes_end_), "fst root address");
   }
 
   uint64_t key_count() const { return key_count_; }
@@ -77,13 +83,13 @@ class FstImage {
     std::map<uint64_t, uint64_t> spans;  // start -> address of reached nodes
     std::string key;
     walk(root_, 0, &key, &out, &spans);
-    require(out.size() == key_count_, "fst key count disagrees with the entries");
+    check(out.size() == key_count_, "fst key count disagrees with the entries");
     uint64_t next = kHeader;
     for (const auto& [start, addr] : spans) {
-      require(start == next, "fst bytes between nodes belong to no reachable node");
+      check(start == next, "fst bytes between nodes belong to no reachable node");
       next = addr + 1;
     }
-    require(next == nodes_end_, "fst node region does not end at the last node");
+    check(next == nodes_end_, "fst node region does not end at the last node");
     return out;
   }
 
@@ -125,7 +131,7 @@ class FstImage {
   static uint8_t input_of_rank(uint8_t rank) {
     static const std::string kCommon =
         "te/oasripcnw.hlm-du012g=:bf3y5&_4v9678k%?xCDASFIBEjPTzRNM+LOqHG";
-    require(rank >= 1 && rank <= kCommon.size(), "fst common-input rank out of range");
+    check(rank >= 1 && rank <= kCommon.size(), "fst common-input rank out of range");
     return static_cast<uint8_t>(kCommon[rank - 1]);
   }
 
@@ -136,12 +142,12 @@ class FstImage {
   }
 
   static uint64_t add(uint64_t a, uint64_t b) {
-    require(a + b >= a, "fst output sum overflows 64 bits");
+    check(a + b >= a, "fst output sum overflows 64 bits");
     return a + b;
   }
 
   uint8_t byte(uint64_t pos) const {
-    require(pos >= kHeader && pos < nodes_end_, "fst node byte outside the node region");
+    check(pos >= kHeader && pos < nodes_end_, "fst node byte outside the node region");
     return static_cast<uint8_t>(b_[pos]);
   }
 
@@ -154,14 +160,14 @@ class FstImage {
 
   uint64_t target_of(uint64_t start, uint64_t delta) const {
     if (delta == 0) return 0;
-    require(delta <= start - kHeader, "fst transition target before the node region");
+    check(delta <= start - kHeader, "fst transition target before the node region");
     return start - delta;
   }
 
   // The position just before field bytes ending at `end` (exclusive), with
   // a check that they do not reach back into the header.
   static uint64_t back(uint64_t end, uint64_t n) {
-    require(end >= kHeader + n, "fst node runs into the header");
+    check(end >= kHeader + n, "fst node runs into the header");
     return end - n;
   }
 
@@ -169,7 +175,7 @@ class FstImage {
     if (rank != 0) return input_of_rank(rank);
     *p = back(*p, 1);
     const uint8_t in = byte(*p);
-    require(rank_of(in) == 0, "fst input byte stored although it has a common rank");
+    check(rank_of(in) == 0, "fst input byte stored although it has a common rank");
     return in;
   }
 
@@ -192,7 +198,7 @@ class FstImage {
     uint64_t p = addr;
     const uint8_t in = input_before(&p, state & 0x3F);
     n.start = p;
-    require(p > kHeader, "fst next-chained node without a node before it");
+    check(p > kHeader, "fst next-chained node without a node before it");
     n.edges.push_back({in, 0, p - 1});
     return n;
   }
@@ -205,13 +211,13 @@ class FstImage {
     const uint8_t sizes = byte(p);
     const int ds = sizes >> 4;
     const int os = sizes & 0x0F;
-    require(ds >= 1 && ds <= 8 && os <= 8, "fst single-transition pack sizes");
+    check(ds >= 1 && ds <= 8 && os <= 8, "fst single-transition pack sizes");
     p = back(p, static_cast<uint64_t>(ds + os));
     n.start = p;
     const uint64_t output = os == 0 ? 0 : packed(p, os);
     const uint64_t delta = packed(p + os, ds);
-    require(os == 0 || (output != 0 && fewest_bytes(output) == os), "fst output not packed tightly");
-    require(fewest_bytes(delta) == ds, "fst delta not packed tightly");
+    check(os == 0 || (output != 0 && fewest_bytes(output) == os), "fst output not packed tightly");
+    check(fewest_bytes(delta) == ds, "fst delta not packed tightly");
     n.edges.push_back({in, output, target_of(p, delta)});
     return n;
   }
@@ -224,15 +230,15 @@ class FstImage {
     if (count == 0) {
       p = back(p, 1);
       const uint8_t c = byte(p);
-      require(c == 0 || c == 1 || c > 63, "fst count byte holds a count the state byte fits");
+      check(c == 0 || c == 1 || c > 63, "fst count byte holds a count the state byte fits");
       count = c == 1 ? 256 : c;
     }
     p = back(p, 1);
     const uint8_t sizes = byte(p);
     const int ds = sizes >> 4;
     const int os = sizes & 0x0F;
-    require(ds <= 8 && os <= 8, "fst general pack sizes");
-    require((count == 0) == (ds == 0), "fst delta size disagrees with the transition count");
+    check(ds <= 8 && os <= 8, "fst general pack sizes");
+    check((count == 0) == (ds == 0), "fst delta size disagrees with the transition count");
     std::vector<uint8_t> index;
     if (count > 32) {
       p = back(p, 256);
@@ -258,10 +264,10 @@ class FstImage {
       const uint64_t delta = packed(deltas + (count - 1 - j) * ds, ds);
       e.target = target_of(n.start, delta);
       any_output = any_output || e.output != 0;
-      require(j == 0 || e.input > n.edges.back().input, "fst transitions not in ascending input order");
+      check(j == 0 || e.input > n.edges.back().input, "fst transitions not in ascending input order");
       n.edges.push_back(e);
     }
-    require(os == 0 || any_output, "fst general node stores outputs that are all zero");
+    check(os == 0 || any_output, "fst general node stores outputs that are all zero");
     check_index(n, index);
     return n;
   }
@@ -270,7 +276,7 @@ class FstImage {
     if (index.empty()) return;
     std::vector<uint8_t> expect(256, 255);
     for (size_t j = 0; j < n.edges.size(); ++j) expect[n.edges[j].input] = static_cast<uint8_t>(j);
-    require(index == expect, "fst transition index disagrees with the inputs");
+    check(index == expect, "fst transition index disagrees with the inputs");
   }
 
   void walk(uint64_t addr, uint64_t sum, std::string* key, std::vector<FstEntry>* out,
@@ -278,9 +284,9 @@ class FstImage {
     const Node n = node_at(addr);
     if (addr != 0) {
       auto [it, fresh] = spans->emplace(n.start, addr);
-      require(fresh || it->second == addr, "fst nodes overlap");
+      check(fresh || it->second == addr, "fst nodes overlap");
     }
-    require(n.final || !n.edges.empty() || (addr == root_ && key->empty()),
+    check(n.final || !n.edges.empty() || (addr == root_ && key->empty()),
             "fst non-final node without transitions");
     if (n.final) out->push_back({*key, add(sum, n.final_output)});
     for (const Edge& e : n.edges) {
@@ -295,7 +301,7 @@ class FstImage {
       const Node n = node_at(addr);
       if (n.final) return FstEntry{*key, add(sum, n.final_output)};
       if (n.edges.empty()) {
-        require(addr == root_, "fst non-final node without transitions");
+        check(addr == root_, "fst non-final node without transitions");
         return std::nullopt;  // the empty map
       }
       key->push_back(static_cast<char>(n.edges[0].input));

@@ -1,0 +1,41 @@
+// Writes a VLTI term index (see vlti_format.h) for a set of terms and
+// their document ids.
+//
+// The whole image (postings region, dict blocks, router) is assembled in
+// memory first and only then written, header to end, in one forward pass:
+// a failure before the write phase leaves the sink untouched. File and
+// memory sinks receive identical bytes.
+#ifndef VELLUM_TERMS_DICT_TERM_INDEX_WRITER_H_
+#define VELLUM_TERMS_DICT_TERM_INDEX_WRITER_H_
+
+#include <cstdint>
+#include <optional>
+
+#include "common/sink.h"
+#include "common/status.h"
+#include "terms_dict/term_postings.h"
+
+namespace vellum {
+
+struct TermIndexOptions {
+  // Ids below it go to a term's head, the others (unchanged) to its tail.
+  uint32_t head_boundary = 0;
+  // Index of the analysis language (StemLanguage, 0 to 17), if one is set.
+  std::optional<uint8_t> language;
+  bool stem = false;
+  bool stopwords = false;
+  bool fold = true;
+  // Dict block byte budget; 0 selects 4096.
+  uint64_t block_cap = 0;
+};
+
+// Consumes `postings` (distinct terms in ascending byte order; each set is
+// released once encoded) and writes the index to `sink`. Format limits
+// fail with kIo and their fixed messages; terms out of order fail with
+// kInvalidInput; an unknown language index with kInvalidArgument; sink
+// failures are returned as they are.
+Status encode_term_index(TermPostings postings, const TermIndexOptions& options, Sink* sink);
+
+}  // namespace vellum
+
+#endif  // VELLUM_TERMS_DICT_TERM_INDEX_WRITER_H_
