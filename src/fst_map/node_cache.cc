@@ -27,8 +27,8 @@ uint64_t NodeCache::hash(const Node& node) {
 
 uint64_t NodeCache::find(const Node& node, uint64_t hash) {
   Bucket& b = buckets_[hash % kBuckets];
-  if (b[0].used && b[0].node == node) return b[0].address;
-  if (b[1].used && b[1].node == node) {
+  if (b[0].holds(node, hash)) return b[0].address;
+  if (b[1].holds(node, hash)) {
     std::swap(b[0], b[1]);
     return b[0].address;
   }
@@ -41,6 +41,7 @@ void NodeCache::insert(const Node& node, uint64_t hash, uint64_t address) {
   // reused for the new node.
   std::swap(b[0], b[1]);
   b[0].used = true;
+  b[0].hash = hash;
   b[0].address = address;
   b[0].node.final = node.final;
   b[0].node.final_output = node.final_output;

@@ -34,8 +34,11 @@ class NodeCache {
  private:
   struct Entry {
     bool used = false;
+    uint64_t hash = 0;  // compared first, so most misses never touch node
     uint64_t address = 0;
     Node node;
+
+    bool holds(const Node& n, uint64_t h) const { return used && hash == h && node == n; }
   };
   using Bucket = std::array<Entry, kWays>;
 
