@@ -88,6 +88,33 @@ TEST(FstMapBuilderTest, OutputsArePushedTowardsTheRoot) {
   EXPECT_EQ(fst.get("a"), std::nullopt);
 }
 
+// 70 transitions: no outputs, one-byte zero deltas, inputs, a 256-byte
+// index, pack sizes, the count byte 70 and state 0, from position 16.
+TEST(FstMapBuilderTest, SeventyTransitionsCarryACountByteAndAnIndex) {
+  std::vector<FstEntry> entries;
+  for (int b = 0; b < 70; ++b) entries.push_back({std::string("p") + static_cast<char>(b), 0});
+  const std::string image = build(entries);
+  const size_t node = 16;
+  EXPECT_EQ(image.substr(node, 70), std::string(70, '\0'));
+  for (int j = 0; j < 70; ++j) EXPECT_EQ(static_cast<uint8_t>(image[node + 70 + j]), 69 - j);
+  for (int b = 0; b < 256; ++b) {
+    EXPECT_EQ(static_cast<uint8_t>(image[node + 140 + b]), b < 70 ? b : 255) << b;
+  }
+  EXPECT_EQ(image.substr(node + 396, 3), std::string("\x10\x46\x00", 3));
+  EXPECT_EQ(FstImage(image).entries(), entries);
+}
+
+TEST(FstMapBuilderTest, TwoHundredFiftySixTransitionsStoreTheCountAsOne) {
+  std::vector<FstEntry> entries;
+  for (int b = 0; b < 256; ++b) entries.push_back({std::string(1, static_cast<char>(b)), 7});
+  const std::string image = build(entries);
+  const size_t root = GetU64(image.data() + image.size() - 12);
+  EXPECT_EQ(root, image.size() - 21);
+  EXPECT_EQ(static_cast<uint8_t>(image[root]), 0);      // not final, count elsewhere
+  EXPECT_EQ(static_cast<uint8_t>(image[root - 1]), 1);  // 256 written as 1
+  EXPECT_EQ(FstImage(image).entries(), entries);
+}
+
 TEST(FstMapBuilderTest, EmptyKeyAloneWithValueZeroNeedsNoNode) {
   const std::string image = build({{"", 0}});
   EXPECT_EQ(image.size(), 36u);
