@@ -9,12 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "build/facet_postings.h"
 #include "common/status.h"
 
 namespace vellum {
-
-// (field name, category names); order carries no meaning.
-using FacetList = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
 struct StagedRecord {
   int64_t rank = 0;
