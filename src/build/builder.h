@@ -11,6 +11,7 @@
 
 #include "build/facet_postings.h"
 #include "common/status.h"
+#include "facet/facet_list.h"
 
 namespace vellum {
 
