@@ -10,6 +10,7 @@
 #ifndef VELLUM_ANALYSIS_TERM_SCANNER_H_
 #define VELLUM_ANALYSIS_TERM_SCANNER_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,7 +18,7 @@ namespace vellum {
 
 class TermScanner {
  public:
-  explicit TermScanner(bool fold) : fold_(fold) {}
+  explicit TermScanner(bool fold);
 
   // Starts over on `text`, which must outlive the scan.
   void reset(std::string_view text) {
@@ -32,9 +33,12 @@ class TermScanner {
 
  private:
   size_t skip_separators(size_t i) const;
-  void start_copy(size_t start, size_t i);
+  size_t scan_unchanged(size_t i, bool* changed) const;
+  size_t scan_folding(size_t i);
+  bool fold_changes(char32_t cp, char32_t lower[3], size_t* k) const;
 
   bool fold_;
+  const uint8_t* byte_class_;  // per byte value, for fold_
   std::string_view text_;
   size_t pos_ = 0;
   std::string folded_;  // the current run, when folding changed it
