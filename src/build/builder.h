@@ -9,12 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "build/facet_postings.h"
 #include "common/status.h"
+#include "facet/facet_list.h"
 
 namespace vellum {
-
-// (field name, category names); order carries no meaning.
-using FacetList = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
 struct StagedRecord {
   int64_t rank = 0;
