@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/coding.h"
-#include "common/quote.h"
+#include "analysis/quote.h"
 #include "fst_map/fst_map_builder.h"
 #include "terms_dict/dict_block_builder.h"
 #include "terms_dict/posting_record.h"
@@ -37,7 +37,7 @@ Status encode_terms(TermPostings* postings, const TermIndexOptions& options, uin
     const uint64_t offset = out->postings.size();
     const uint64_t head_len = append_posting_record(p.ids, options.head_boundary, &out->postings);
     if (head_len > vlti::kMaxHeadLen) {
-      return limit_error("term " + quote_literal(p.term) + ": head posting " +
+      return limit_error("term " + quoted_literal(p.term) + ": head posting " +
                          std::to_string(head_len) + " B exceeds the 24-bit size limit");
     }
     if (offset >= vlti::kOffsetLimit) {
@@ -87,7 +87,7 @@ std::string encode_header(const TermIndexOptions& options, uint64_t budget, uint
   PutU64(&h, router_len);
   PutU64(&h, dict_len);
   PutU32(&h, static_cast<uint32_t>(budget));
-  PutU8(&h, analysed ? static_cast<uint8_t>(*options.language + 1) : 0);
+  PutU8(&h, analysed ? language_code(*options.language) : 0);
   h.append(3, '\0');
   return h;
 }
@@ -95,10 +95,6 @@ std::string encode_header(const TermIndexOptions& options, uint64_t budget, uint
 }  // namespace
 
 Status encode_term_index(TermPostings postings, const TermIndexOptions& options, Sink* sink) {
-  if (options.language && *options.language >= vlti::kLanguageCount) {
-    return Error(ErrorKind::kInvalidArgument,
-                 "VLTI: unknown language index " + std::to_string(*options.language));
-  }
   const uint64_t budget = options.block_cap == 0 ? vlti::kDefaultBlockCap : options.block_cap;
   EncodedTerms terms;
   VELLUM_RETURN_IF_ERROR(encode_terms(&postings, options, budget, &terms));

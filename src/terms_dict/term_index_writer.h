@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "analysis/stem_language.h"
 #include "common/sink.h"
 #include "common/status.h"
 #include "terms_dict/term_postings.h"
@@ -20,8 +21,8 @@ namespace vellum {
 struct TermIndexOptions {
   // Ids below it go to a term's head, the others (unchanged) to its tail.
   uint32_t head_boundary = 0;
-  // Index of the analysis language (StemLanguage, 0 to 17), if one is set.
-  std::optional<uint8_t> language;
+  // The analysis language, if one is set; recorded only when it was used.
+  std::optional<StemLanguage> language;
   bool stem = false;
   bool stopwords = false;
   bool fold = true;
@@ -32,8 +33,7 @@ struct TermIndexOptions {
 // Consumes `postings` (distinct terms in ascending byte order; each set is
 // released once encoded) and writes the index to `sink`. Format limits
 // fail with kIo and their fixed messages; terms out of order fail with
-// kInvalidInput; an unknown language index with kInvalidArgument; sink
-// failures are returned as they are.
+// kInvalidInput; sink failures are returned as they are.
 Status encode_term_index(TermPostings postings, const TermIndexOptions& options, Sink* sink);
 
 }  // namespace vellum

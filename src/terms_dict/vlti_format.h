@@ -29,8 +29,6 @@ inline constexpr uint16_t kFlagStopwordsRemoved = 1 << 1;
 inline constexpr uint16_t kFlagCaseSensitive = 1 << 2;
 
 inline constexpr uint64_t kDefaultBlockCap = 4096;
-// The analysis languages; the header stores index + 1.
-inline constexpr uint8_t kLanguageCount = 18;
 
 // Head and block lengths share a router value or an entry with 24 bits;
 // offsets have 40.
