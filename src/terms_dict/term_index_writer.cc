@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/coding.h"
 #include "analysis/quote.h"
+#include "common/coding.h"
 #include "fst_map/fst_map_builder.h"
 #include "terms_dict/dict_block_builder.h"
 #include "terms_dict/posting_record.h"
@@ -23,14 +23,15 @@ struct EncodedTerms {
   uint64_t term_count = 0;
 };
 
-// Serializes every term's record in order and lays out the dictionary,
-// releasing each id set once it is encoded.
-Status encode_terms(TermPostings* postings, const TermIndexOptions& options, uint64_t budget,
-                    EncodedTerms* out) {
+// Serializes every term's record in order and lays out the dictionary.
+// With `release` (the same postings, owned) each id set is freed once
+// encoded, so the postings shrink as the image grows.
+Status encode_terms(const TermPostings& postings, TermPostings* release,
+                    const TermIndexOptions& options, uint64_t budget, EncodedTerms* out) {
   DictBlockBuilder blocks(budget);
-  for (size_t i = 0; i < postings->size(); ++i) {
-    TermPosting& p = (*postings)[i];
-    if (i > 0 && !((*postings)[i - 1].term < p.term)) {
+  for (size_t i = 0; i < postings.size(); ++i) {
+    const TermPosting& p = postings[i];
+    if (i > 0 && !(postings[i - 1].term < p.term)) {
       return Error(ErrorKind::kInvalidInput,
                    "encode_term_index requires distinct terms in ascending byte order");
     }
@@ -45,7 +46,7 @@ Status encode_terms(TermPostings* postings, const TermIndexOptions& options, uin
     }
     blocks.add(p.term, offset, head_len);
     ++out->term_count;
-    p.ids.reset();
+    if (release != nullptr) (*release)[i].ids.reset();
   }
   out->blocks = blocks.finish();
   return Status();
@@ -92,13 +93,10 @@ std::string encode_header(const TermIndexOptions& options, uint64_t budget, uint
   return h;
 }
 
-}  // namespace
-
-Status encode_term_index(TermPostings postings, const TermIndexOptions& options, Sink* sink) {
-  const uint64_t budget = options.block_cap == 0 ? vlti::kDefaultBlockCap : options.block_cap;
-  EncodedTerms terms;
-  VELLUM_RETURN_IF_ERROR(encode_terms(&postings, options, budget, &terms));
-  postings = TermPostings();
+// Everything after the postings region: the checks that follow it, the
+// router, and the write phase.
+Status finish_image(EncodedTerms terms, const TermIndexOptions& options, uint64_t budget,
+                    Sink* sink) {
   if (!options.language && (options.stem || options.stopwords)) {
     return limit_error("VLTI: stemming and stop-word removal require a language, but none is set");
   }
@@ -112,6 +110,26 @@ Status encode_term_index(TermPostings postings, const TermIndexOptions& options,
   VELLUM_RETURN_IF_ERROR(sink->append(router));
   for (const DictBlock& b : terms.blocks) VELLUM_RETURN_IF_ERROR(sink->append(b.bytes));
   return sink->append(terms.postings);
+}
+
+uint64_t block_budget(const TermIndexOptions& options) {
+  return options.block_cap == 0 ? vlti::kDefaultBlockCap : options.block_cap;
+}
+
+}  // namespace
+
+Status encode_term_index(TermPostings postings, const TermIndexOptions& options, Sink* sink) {
+  EncodedTerms terms;
+  VELLUM_RETURN_IF_ERROR(encode_terms(postings, &postings, options, block_budget(options), &terms));
+  postings = TermPostings();
+  return finish_image(std::move(terms), options, block_budget(options), sink);
+}
+
+Status encode_term_index_retaining(const TermPostings& postings, const TermIndexOptions& options,
+                                   Sink* sink) {
+  EncodedTerms terms;
+  VELLUM_RETURN_IF_ERROR(encode_terms(postings, nullptr, options, block_budget(options), &terms));
+  return finish_image(std::move(terms), options, block_budget(options), sink);
 }
 
 }  // namespace vellum

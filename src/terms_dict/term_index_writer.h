@@ -36,6 +36,12 @@ struct TermIndexOptions {
 // kInvalidInput; sink failures are returned as they are.
 Status encode_term_index(TermPostings postings, const TermIndexOptions& options, Sink* sink);
 
+// The same bytes, leaving `postings` untouched, for callers that must keep
+// their postings when the write fails (peak memory then holds both the
+// postings and the image).
+Status encode_term_index_retaining(const TermPostings& postings, const TermIndexOptions& options,
+                                   Sink* sink);
+
 }  // namespace vellum
 
 #endif  // VELLUM_TERMS_DICT_TERM_INDEX_WRITER_H_

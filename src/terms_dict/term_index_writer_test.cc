@@ -243,6 +243,20 @@ TEST(TermIndexWriterTest, FileAndMemorySinksGetIdenticalBytesAndSinkErrorsPassTh
   EXPECT_EQ(s.error().os_code(), 28);
 }
 
+TEST(TermIndexWriterTest, RetainingFormKeepsThePostingsAndWritesTheSameBytes) {
+  IdMap terms{{"one", {1, 80000}}, {"two", {2}}};
+  TermIndexOptions o;
+  o.head_boundary = 65536;
+  const TermPostings kept = make_postings(terms);
+  FailingSink failing;
+  EXPECT_FALSE(encode_term_index_retaining(kept, o, &failing).ok());
+  std::string out;
+  StringSink sink(&out);
+  ASSERT_TRUE(encode_term_index_retaining(kept, o, &sink).ok());
+  EXPECT_EQ(out, encode(terms, o));
+  EXPECT_EQ(kept[0].ids.to_vector(), (std::vector<uint32_t>{1, 80000}));
+}
+
 TEST(DictBlockBuilderTest, SealsOnlyWhenTheNextEntryWouldOverflow) {
   // Entries "aa" (0,2,"aa",0,8 = 6 bytes) and "ab" (1,1,"b",30,8 = 5 bytes).
   for (uint64_t budget : {11, 10}) {
