@@ -5,6 +5,7 @@
 #include "lib/py_ref.h"
 #include "lib/python.h"
 #include "lib/stats.h"
+#include "lib/term_builder_type.h"
 #include "lib/tokenize.h"
 
 namespace vellum::py {
@@ -29,6 +30,8 @@ const Registration kRegistrations[] = {
     {"BuildStats", [](PyObject*) { return make_stats_type(StatsKind::kBuild); }},
     {"VectorBuildStats", [](PyObject*) { return make_stats_type(StatsKind::kVectorBuild); }},
     {"tokenize", make_tokenize},
+    {"write_term_index", make_write_term_index},
+    {"TermBuilder", [](PyObject*) { return make_term_builder_type(); }},
     {"SplitSetBuildStats",
      [](PyObject*) { return make_stats_type(StatsKind::kSplitSetBuild); }},
 };
