@@ -47,59 +47,66 @@ uint64_t hash_string(std::string_view s) {
 StringTable::StringTable() { clear(); }
 
 void StringTable::clear() {
-  std::vector<uint64_t>(kInitialSlots).swap(slots_);
+  std::vector<Slot>(kInitialSlots).swap(slots_);
   mask_ = kInitialSlots - 1;
   std::string().swap(bytes_);
   std::vector<size_t>{0}.swap(starts_);
 }
 
-size_t StringTable::probe(uint32_t tag, std::string_view s, bool* found) const {
-  for (size_t i = tag & mask_;; i = (i + 1) & mask_) {
-    const uint64_t slot = slots_[i];
-    if (slot == 0) {
-      *found = false;
-      return i;
-    }
-    if (static_cast<uint32_t>(slot >> 32) == tag && at(static_cast<uint32_t>(slot) - 1) == s) {
-      *found = true;
+StringTable::Slot StringTable::key_of(std::string_view s, uint64_t hash) {
+  Slot key{0, 0, static_cast<uint16_t>(hash >> 48),
+           static_cast<uint16_t>(s.size() < kLongLen ? s.size() : kLongLen)};
+  std::memcpy(&key.head, s.data(), s.size() < 8 ? s.size() : 8);
+  return key;
+}
+
+bool StringTable::matches(const Slot& slot, const Slot& key, std::string_view s) const {
+  if (slot.tag != key.tag || slot.len != key.len || slot.head != key.head) return false;
+  return s.size() <= 8 || at(slot.id1 - 1) == s;
+}
+
+size_t StringTable::probe(const Slot& key, uint64_t hash, std::string_view s, bool* found) const {
+  for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
+    const Slot& slot = slots_[i];
+    if (slot.id1 == 0 || matches(slot, key, s)) {
+      *found = slot.id1 != 0;
       return i;
     }
   }
 }
 
 uint32_t StringTable::find_or_insert(std::string_view s, uint64_t hash, bool* inserted) {
-  const uint32_t tag = tag_of(hash);
+  Slot key = key_of(s, hash);
   bool found;
-  size_t i = probe(tag, s, &found);
-  if (found) {
-    *inserted = false;
-    return static_cast<uint32_t>(slots_[i]) - 1;
-  }
+  const size_t i = probe(key, hash, s, &found);
+  *inserted = !found;
+  if (found) return slots_[i].id1 - 1;
   const auto id = static_cast<uint32_t>(size());
   bytes_.append(s);
   starts_.push_back(bytes_.size());
-  slots_[i] = uint64_t{tag} << 32 | (id + 1);
+  key.id1 = id + 1;
+  slots_[i] = key;
   // At most half full keeps probe runs short.
   if (size() * 2 > slots_.size()) grow();
-  *inserted = true;
   return id;
 }
 
 std::optional<uint32_t> StringTable::find(std::string_view s, uint64_t hash) const {
   bool found;
-  size_t i = probe(tag_of(hash), s, &found);
+  const size_t i = probe(key_of(s, hash), hash, s, &found);
   if (!found) return std::nullopt;
-  return static_cast<uint32_t>(slots_[i]) - 1;
+  return slots_[i].id1 - 1;
 }
 
 void StringTable::grow() {
-  std::vector<uint64_t> old(slots_.size() * 2);
+  std::vector<Slot> old(slots_.size() * 2);
   old.swap(slots_);
   mask_ = slots_.size() - 1;
-  for (uint64_t slot : old) {
-    if (slot == 0) continue;
-    size_t i = static_cast<uint32_t>(slot >> 32) & mask_;
-    while (slots_[i] != 0) i = (i + 1) & mask_;
+  // Slots keep only 16 bits of the hash: rehash from the arena.
+  for (const Slot& slot : old) {
+    if (slot.id1 == 0) continue;
+    size_t i = hash_string(at(slot.id1 - 1)) & mask_;
+    while (slots_[i].id1 != 0) i = (i + 1) & mask_;
     slots_[i] = slot;
   }
 }

@@ -1,6 +1,6 @@
 // Interns byte strings: each distinct string gets a dense id (0, 1, ... in
 // order of first insertion) for the life of the table. The bytes live in
-// one arena and the lookup table is open addressing over 64-bit slots, so
+// one arena and the lookup table is open addressing over 16-byte slots, so
 // a lookup is one hash of the string, a probe or two and one compare, and
 // nothing is allocated per string.
 #ifndef VELLUM_TERMS_DICT_STRING_TABLE_H_
@@ -40,13 +40,21 @@ class StringTable {
   void clear();
 
  private:
-  // A slot is 0 (empty) or (hash tag << 32) | (id + 1). The slot index
-  // comes from the tag alone, so growing never rereads the strings.
-  static uint32_t tag_of(uint64_t hash) { return static_cast<uint32_t>(hash >> 32); }
-  size_t probe(uint32_t tag, std::string_view s, bool* found) const;
+  // Most words are short: a slot holds the first 8 bytes and the length,
+  // so a lookup of a string of up to 8 bytes never reads the arena.
+  struct Slot {
+    uint64_t head;  // first 8 bytes, zero-padded
+    uint32_t id1;   // id + 1; 0 marks an empty slot
+    uint16_t tag;   // more bits of the hash
+    uint16_t len;   // length, kLongLen when longer
+  };
+  static constexpr uint16_t kLongLen = UINT16_MAX;
+  static Slot key_of(std::string_view s, uint64_t hash);
+  bool matches(const Slot& slot, const Slot& key, std::string_view s) const;
+  size_t probe(const Slot& key, uint64_t hash, std::string_view s, bool* found) const;
   void grow();
 
-  std::vector<uint64_t> slots_;
+  std::vector<Slot> slots_;
   size_t mask_;
   std::string bytes_;
   std::vector<size_t> starts_;  // id i spans starts_[i] .. starts_[i + 1]

@@ -30,14 +30,9 @@ class TermPostingsCollector {
   void add(uint32_t term, uint32_t doc) {
     if (term >= slot_of_.size()) grow_slots(term);
     uint32_t& slot = slot_of_[term];
-    if (slot == 0) {
-      slot = new_entry(term);
-    } else if (entries_[slot - 1].last == doc) {
-      return;  // the usual repeat: a term again in the same document
-    }
-    Entry& e = entries_[slot - 1];
-    e.last = doc;
-    e.ids.add(doc);
+    if (slot == 0) slot = new_entry(term);
+    pending_.push_back(uint64_t{slot - 1} << 32 | doc);
+    if (pending_.size() == kPendingPairs) flush();
   }
 
   bool contains(uint32_t term) const {
@@ -61,17 +56,25 @@ class TermPostingsCollector {
   void clear();
 
  private:
+  // Pairs wait in a log and reach the sets in batches, grouped by term:
+  // a set is then visited once per batch, not once per occurrence.
+  static constexpr size_t kPendingPairs = size_t{1} << 20;
+
   struct Entry {
     uint32_t term;
-    uint32_t last;  // the doc added most recently
     Bitmap ids;
   };
 
   void grow_slots(uint32_t term);
   uint32_t new_entry(uint32_t term);
+  // Moves the pending pairs into the sets.
+  void flush();
 
   std::vector<uint32_t> slot_of_;  // per term id: entry index + 1, 0 if absent
   std::vector<Entry> entries_;     // in order of first appearance
+  std::vector<uint64_t> pending_;  // entry index << 32 | doc, in order added
+  std::vector<uint32_t> grouped_;  // flush scratch: pending docs by entry
+  std::vector<uint32_t> starts_;   // flush scratch: per entry, its first in grouped_
 };
 
 }  // namespace vellum

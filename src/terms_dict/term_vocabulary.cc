@@ -17,6 +17,7 @@ uint32_t TermVocabulary::resolve(std::string_view word) {
 }
 
 void TermVocabulary::clear() {
+  std::vector<RecentWord>(kRecentWords).swap(recent_);
   words_.clear();
   std::vector<uint32_t>().swap(word_terms_);
   terms_.clear();

@@ -16,6 +16,7 @@
 #define VELLUM_TERMS_DICT_TERM_VOCABULARY_H_
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -70,8 +71,22 @@ class TermVocabulary {
   static constexpr uint32_t kDropped = UINT32_MAX;
 
   uint32_t term_of_word(std::string_view word) {
+    const uint64_t hash = hash_string(word);
+    if (word.size() > 8) return lookup(word, hash);
+    // The frequent short words stay in a small direct-mapped cache that
+    // fits the processor's cache, in front of the large table.
+    uint64_t head = 0;
+    std::memcpy(&head, word.data(), word.size());
+    RecentWord& r = recent_[hash & (kRecentWords - 1)];
+    if (r.head == head && r.len == word.size()) return r.term;
+    const uint32_t t = lookup(word, hash);
+    r = RecentWord{head, static_cast<uint32_t>(word.size()), t};
+    return t;
+  }
+
+  uint32_t lookup(std::string_view word, uint64_t hash) {
     bool inserted;
-    const uint32_t w = words_.find_or_insert(word, hash_string(word), &inserted);
+    const uint32_t w = words_.find_or_insert(word, hash, &inserted);
     if (!inserted) return word_terms_[w];
     const uint32_t t = resolve(word);
     word_terms_.push_back(t);
@@ -81,8 +96,16 @@ class TermVocabulary {
   // The term a new word becomes, or kDropped.
   uint32_t resolve(std::string_view word);
 
+  static constexpr size_t kRecentWords = 4096;
+  struct RecentWord {
+    uint64_t head = 0;  // the word's bytes, zero-padded
+    uint32_t len = UINT32_MAX;  // no word yet
+    uint32_t term = 0;
+  };
+
   TermAnalyzer analyzer_;
   TermScanner scanner_;
+  std::vector<RecentWord> recent_ = std::vector<RecentWord>(kRecentWords);
   StringTable words_;               // folded words as scanned
   std::vector<uint32_t> word_terms_;  // per word id: term id or kDropped
   StringTable terms_;               // terms as indexed (stems when stemming)
