@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <limits>
 #include <iterator>
-#include <map>
 #include <string_view>
 #include <utility>
 
 #include "analysis/ngram_keys.h"
 #include "build/key_postings.h"
 #include "common/sink.h"
+#include "facet/facet_map.h"
 #include "facet/facet_sidecar.h"
 #include "index/bitmap.h"
 #include "index/posting.h"
@@ -21,32 +21,6 @@ namespace vellum {
 namespace {
 
 constexpr uint32_t kContainerSpan = 65536;
-
-// Field name -> category name -> ids; both levels in bytewise name order
-// (std::string compares as unsigned bytes).
-using FacetMap = std::map<std::string, std::map<std::string, Bitmap, std::less<>>, std::less<>>;
-
-std::vector<FacetField> sidecar_input(FacetMap* facets, uint32_t head_boundary) {
-  std::vector<FacetField> fields;
-  fields.reserve(facets->size());
-  for (auto& [field_name, categories] : *facets) {
-    FacetField field;
-    field.name = field_name;
-    field.categories.reserve(categories.size());
-    for (auto& [category_name, ids] : categories) {
-      HeadTail parts = split_head_tail(ids, head_boundary);
-      FacetCategory cat;
-      cat.name = category_name;
-      cat.doc_count = static_cast<uint32_t>(ids.cardinality());
-      cat.head = std::move(parts.head);
-      cat.tail = std::move(parts.tail);
-      ids.reset();
-      field.categories.push_back(std::move(cat));
-    }
-    fields.push_back(std::move(field));
-  }
-  return fields;
-}
 
 }  // namespace
 
@@ -110,13 +84,8 @@ Result<BuildStats> Builder::build(const std::string& out_dir) const {
       const StagedRecord& rec = records_[order[d]];
       postings.add_doc(d, keyer.keys(rec.text, gram_size_, true));
       for (const auto& [field_name, categories] : rec.facets) {
-        auto field = facets.find(field_name);
-        if (field == facets.end()) field = facets.emplace(field_name, FacetMap::mapped_type()).first;
-        for (const std::string& category_name : categories) {
-          auto cat = field->second.find(category_name);
-          if (cat == field->second.end()) cat = field->second.emplace(category_name, Bitmap()).first;
-          cat->second.add(d);
-        }
+        FacetCategories& field = facet_field(&facets, field_name);
+        for (const std::string& category_name : categories) add_facet(&field, category_name, d);
       }
     }
     postings.finish();
@@ -139,7 +108,7 @@ Result<BuildStats> Builder::build(const std::string& out_dir) const {
 
   stats.fields = facets.size();
   {
-    std::vector<FacetField> fields = sidecar_input(&facets, head_boundary_);
+    std::vector<FacetField> fields = sidecar_input(&facets, head_boundary_, true);
     Result<FileSink> file = FileSink::create(join_path(out_dir, "index.vlf"));
     if (!file.ok()) return file.error();
     VELLUM_RETURN_IF_ERROR(write_facet_sidecar(std::move(file).value(), std::move(fields), true));
