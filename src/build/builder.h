@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "common/status.h"
-#include "facet/facet_map.h"
+#include "facet/facet_list.h"
 
 namespace vellum {
-
 
 struct StagedRecord {
   int64_t rank = 0;

@@ -9,17 +9,13 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
+#include "facet/facet_list.h"
 #include "facet/facet_sidecar.h"
 #include "index/bitmap.h"
 
 namespace vellum {
-
-// A document's facets as a caller gives them: (field name, category
-// names); order carries no meaning.
-using FacetList = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
 // std::string compares as unsigned bytes, which is the order files use.
 using FacetCategories = std::map<std::string, Bitmap, std::less<>>;
