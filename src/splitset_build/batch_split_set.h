@@ -47,12 +47,12 @@ class OpenSplitBody {
 
 // What distinguishes one body kind in names, manifest and messages.
 struct SplitBodyKind {
-  uint8_t body_kind;                // manifest code
+  uint8_t body_kind = 0;           // manifest code
   std::string_view extension;       // ".vls"
   std::string_view cap_label;       // "split" in the single-document message
   std::string_view built_message;   // "SplitSetBuilder already built"
-  uint16_t gram_size;               // recorded in the manifest
-  uint16_t body_flags;              // manifest flags the body implies (Bloom)
+  uint16_t gram_size = 0;           // recorded in the manifest
+  uint16_t body_flags = 0;          // manifest flags the body implies (Bloom)
 };
 
 struct SplitSetOptions {

@@ -27,9 +27,13 @@ Result<SplitSetBuilder> SplitSetBuilder::create(const SplitSetBuilderOptions& o)
   set.sortcol = o.sortcol;
   set.head_boundary = o.head_boundary == 0 ? kDefaultHeadBoundary : o.head_boundary;
   set.fold_case = fold_case;
-  const SplitBodyKind kind{kBodyKindNgram,  ".vls", "split", "SplitSetBuilder already built",
-                           gram_size,
-                           static_cast<uint16_t>(o.bloom_bits_per_key != 0 ? kManifestFlagBloom : 0)};
+  SplitBodyKind kind;
+  kind.body_kind = kBodyKindNgram;
+  kind.extension = ".vls";
+  kind.cap_label = "split";
+  kind.built_message = "SplitSetBuilder already built";
+  kind.gram_size = gram_size;
+  kind.body_flags = o.bloom_bits_per_key != 0 ? kManifestFlagBloom : 0;
   return SplitSetBuilder(BatchSplitSet(std::move(set), kind),
                          NgramOpenSplit(gram_size, stride, fold_case, o.bloom_bits_per_key),
                          gram_size, fold_case);
