@@ -6,6 +6,7 @@
 #include "lib/splitset_builder_type.h"
 #include "lib/python.h"
 #include "lib/stats.h"
+#include "lib/term_builder_type.h"
 #include "lib/tokenize.h"
 
 namespace vellum::py {
@@ -30,6 +31,8 @@ const Registration kRegistrations[] = {
     {"BuildStats", [](PyObject*) { return make_stats_type(StatsKind::kBuild); }},
     {"VectorBuildStats", [](PyObject*) { return make_stats_type(StatsKind::kVectorBuild); }},
     {"tokenize", make_tokenize},
+    {"write_term_index", make_write_term_index},
+    {"TermBuilder", [](PyObject*) { return make_term_builder_type(); }},
     {"SplitSetBuilder", [](PyObject*) { return make_splitset_builder_type(); }},
     {"SplitSetBuildStats",
      [](PyObject*) { return make_stats_type(StatsKind::kSplitSetBuild); }},
