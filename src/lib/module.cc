@@ -7,6 +7,7 @@
 #include "lib/python.h"
 #include "lib/stats.h"
 #include "lib/term_builder_type.h"
+#include "lib/term_splitset_builder_type.h"
 #include "lib/tokenize.h"
 
 namespace vellum::py {
@@ -34,6 +35,7 @@ const Registration kRegistrations[] = {
     {"write_term_index", make_write_term_index},
     {"TermBuilder", [](PyObject*) { return make_term_builder_type(); }},
     {"SplitSetBuilder", [](PyObject*) { return make_splitset_builder_type(); }},
+    {"TermSplitSetBuilder", [](PyObject*) { return make_term_splitset_builder_type(); }},
     {"SplitSetBuildStats",
      [](PyObject*) { return make_stats_type(StatsKind::kSplitSetBuild); }},
 };
