@@ -134,6 +134,7 @@ def run_ingest(args) -> None:
     if "-" in args.inputs:
         raise ToolError("ingest reads its inputs twice (check, then ingest) and resumes "
                         "by position: give files, not standard input")
+    require_api("SplitSetWriter")  # before the store is created or locked
     sources = inputs.resolve(args.inputs, args.format)
     text_name = args.text
 
@@ -201,6 +202,7 @@ def _read_ids(args) -> list[int]:
 
 
 def run_delete(args) -> None:
+    require_api("SplitSetWriter")
     ids = _read_ids(args)
     store = open_store(args.store)
     with store.lock(args.break_lock):
@@ -217,6 +219,7 @@ def run_delete(args) -> None:
 
 
 def run_compact(args) -> None:
+    require_api("SplitSetWriter")
     store = open_store(args.store)
     with store.lock(args.break_lock):
         ss = _open(args, store)

@@ -1,0 +1,159 @@
+"""`vellum ingest`, `delete` and `compact` on a local store: the commit
+order, recovery after the process is killed between any two steps, and
+the writer lock.
+
+The protocol tests run against the stand-in writer of fake_split_writer.py
+(JSON manifest and splits) so that they can say exactly which documents
+a reader of the store would see; the real writer is used as soon as the
+module has it.
+"""
+
+import fcntl
+import json
+import os
+
+import pytest
+
+import vellum
+from fake_split_writer import live_documents
+from vellum_cli import failed, ok, run_crashing
+
+TEXTS = [f"document {i} about topic {i % 5}" for i in range(40)]
+STEPS = ["journal", "split", "manifest", "removed"]
+
+
+def write_input(path, texts=TEXTS):
+    path.write_text("".join(json.dumps({"text": t}) + "\n" for t in texts))
+    return path
+
+
+def fake(*args):
+    return run_crashing("none", 0, "fake", *args)
+
+
+def store_files(store):
+    return sorted(p.name for p in store.iterdir())
+
+
+def assert_clean(store, expected):
+    """Every document exactly once, nothing dangling, no stray split."""
+    docs, names = live_documents(store)
+    assert sorted(docs.values()) == sorted(expected)
+    extra = set(store_files(store)) - set(names) - {
+        "index.vlss", "index.vlss.vellum.json", ".vellum-writer.lock"}
+    assert not extra, f"unreferenced files left: {extra}"
+    return docs
+
+
+def test_ingest_flushes_and_resumes_from_the_store(tmp_path):
+    store = tmp_path / "store"
+    src = write_input(tmp_path / "a.jsonl")
+    result = ok(fake("ingest", store, src, "--flush-bytes", "200"))
+    docs = assert_clean(store, TEXTS)
+    assert sorted(docs) == list(range(40))
+    flushed = int(result.stdout.split("splits written")[1].split()[0])
+    assert flushed > 3
+    # The same inputs again are refused; new inputs continue the ids.
+    assert "ingested into" in failed(fake("ingest", store, src))
+    more = write_input(tmp_path / "b.jsonl", ["one more", "and another"])
+    ok(fake("ingest", store, more))
+    docs = assert_clean(store, TEXTS + ["one more", "and another"])
+    assert docs[40] == "one more" and docs[41] == "and another"
+
+
+@pytest.mark.parametrize("step", STEPS[:3])
+@pytest.mark.parametrize("nth", [1, 3])
+def test_ingest_killed_between_steps_resumes_without_loss(tmp_path, step, nth):
+    store = tmp_path / "store"
+    src = write_input(tmp_path / "a.jsonl")
+    killed = run_crashing(step, nth, "fake", "ingest", store, src, "--flush-bytes", "200")
+    assert killed.returncode == -9, killed.stderr
+    result = ok(fake("ingest", store, src, "--flush-bytes", "200"))
+    if nth > 1 or step == "manifest":
+        assert "resuming an interrupted ingest" in result.stderr
+    docs = assert_clean(store, TEXTS)
+    assert sorted(docs) == list(range(40))
+
+
+def test_delete_and_compact(tmp_path):
+    store = tmp_path / "store"
+    ok(fake("ingest", store, write_input(tmp_path / "a.jsonl"), "--flush-bytes", "300"))
+    ok(fake("delete", store, "3", "17", "39"))
+    result = ok(fake("compact", store))
+    assert "splits merged" in result.stdout
+    expected = [t for i, t in enumerate(TEXTS) if i not in (3, 17, 39)]
+    assert_clean(store, expected)
+    _, names = live_documents(store)
+    assert names == ["split-c00000.vls"]
+
+
+@pytest.mark.parametrize("step", STEPS)
+def test_compact_killed_between_steps(tmp_path, step):
+    store = tmp_path / "store"
+    ok(fake("ingest", store, write_input(tmp_path / "a.jsonl"), "--flush-bytes", "300"))
+    ok(fake("delete", store, "5"))
+    before = set(store_files(store))
+    killed = run_crashing(step, 1, "fake", "compact", store)
+    assert killed.returncode == -9
+    expected = [t for i, t in enumerate(TEXTS) if i != 5]
+    # Whatever the interrupted step, the store as it stands reads complete,
+    # and the next command cleans up and carries on.
+    docs, names = live_documents(store)
+    assert sorted(docs.values()) == sorted(expected)
+    if step in ("journal", "split"):
+        assert set(names) == {n for n in before if n.endswith(".vls")}
+    else:
+        assert names == ["split-c00000.vls"]
+    ok(fake("compact", store))
+    assert_clean(store, expected)
+
+
+def test_second_writer_is_refused(tmp_path):
+    store = tmp_path / "store"
+    ok(fake("ingest", store, write_input(tmp_path / "a.jsonl", TEXTS[:2])))
+    with open(store / ".vellum-writer.lock", "r+") as f:
+        fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        f.write(f"pid {os.getpid()} (the test)")
+        f.flush()
+        message = failed(fake("ingest", store, write_input(tmp_path / "b.jsonl", ["x"])))
+        assert "in use by another vellum writer" in message and "the test" in message
+    ok(fake("ingest", store, tmp_path / "b.jsonl"))
+
+
+def test_writer_parameters_are_kept_with_the_store(tmp_path):
+    store = tmp_path / "store"
+    ok(fake("ingest", store, write_input(tmp_path / "a.jsonl", TEXTS[:3]),
+            "--name-prefix", "corpus", "--gram-size", "4"))
+    message = failed(fake("ingest", store, write_input(tmp_path / "b.jsonl", ["x"]),
+                          "--gram-size", "3"))
+    assert "--gram-size 3 disagrees with the store, which was written with 4" in message
+    assert "only for a new split set" in failed(
+        fake("ingest", store, tmp_path / "b.jsonl", "--policy", "tiered"))
+    ok(fake("ingest", store, tmp_path / "b.jsonl"))
+    _, names = live_documents(store)
+    assert all(n.startswith("corpus-d") for n in names)
+
+
+def test_bad_row_stops_ingest_before_the_first_flush(tmp_path):
+    store = tmp_path / "store"
+    src = tmp_path / "a.jsonl"
+    src.write_text("".join(json.dumps({"text": t}) + "\n" for t in TEXTS) + "{broken\n")
+    message = failed(fake("ingest", store, src, "--flush-bytes", "100"))
+    assert f"{src}:41: invalid JSON" in message
+    assert not (store / "index.vlss").exists()
+
+
+needs_writer = pytest.mark.skipif(not hasattr(vellum, "SplitSetWriter"),
+                                  reason="vellum.SplitSetWriter is not built yet")
+
+
+@needs_writer
+@pytest.mark.parametrize("step", STEPS[:3])
+def test_real_writer_killed_between_steps_resumes(tmp_path, step):
+    store = tmp_path / "store"
+    src = write_input(tmp_path / "a.jsonl")
+    killed = run_crashing(step, 2, "real", "ingest", store, src, "--flush-bytes", "600")
+    assert killed.returncode == -9
+    ok(run_crashing("none", 0, "real", "ingest", store, src, "--flush-bytes", "600"))
+    writer = vellum.SplitSetWriter.resume((store / "index.vlss").read_bytes())
+    assert writer.doc_count() == len(TEXTS)
