@@ -14,6 +14,7 @@ import io
 import json
 import os
 import sys
+import zlib
 from dataclasses import dataclass
 
 from vellum_tools import storage
@@ -141,10 +142,10 @@ class Reader:
                 yield from self._jsonl_rows()
             else:
                 yield from self._csv_rows("\t" if self.source.format == "tsv" else ",")
-        except (OSError, EOFError) as e:
+        except (OSError, EOFError, zlib.error) as e:  # damaged gzip input too
             raise ToolError(f"{self.source.name}: cannot read: {e}") from None
-        except Exception as e:  # a decompressor's own error type
-            if type(e).__module__.startswith("zstandard"):
+        except Exception as e:  # the zstd decompressor's own error type
+            if type(e).__name__ == "ZstdError":
                 raise ToolError(f"{self.source.name}: cannot read: {e}") from None
             raise
 
@@ -167,7 +168,7 @@ class Reader:
             yield lineno, obj, raw
 
     def _csv_rows(self, delimiter: str):
-        text = io.TextIOWrapper(self._stream, encoding="utf-8", errors="strict", newline="")
+        text = io.TextIOWrapper(self._stream, encoding="utf-8-sig", errors="strict", newline="")
         consumed: list[str] = []
         counter = [0]
 

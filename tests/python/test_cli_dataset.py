@@ -155,3 +155,48 @@ def test_every_command_has_help_with_examples():
     for command in ("dataset", "splits", "terms", "vectors", "ingest", "delete", "compact"):
         result = ok(run(command, "--help"))
         assert "examples:" in result.stdout and f"vellum {command}" in result.stdout
+
+
+def test_corrupt_compressed_input_is_one_line(tmp_path):
+    (tmp_path / "in.jsonl.gz").write_bytes(b"\x1f\x8b\x08\x00not really gzip")
+    assert "cannot read" in failed(run("dataset", tmp_path / "in.jsonl.gz", "-o", tmp_path / "o"))
+    pytest.importorskip("zstandard")
+    (tmp_path / "in.jsonl.zst").write_bytes(b"\x28\xb5\x2f\xfd garbage")
+    assert "cannot read" in failed(run("dataset", tmp_path / "in.jsonl.zst", "-o", tmp_path / "o"))
+
+
+def test_progress_bar_only_on_a_terminal(tmp_path):
+    pytest.importorskip("tqdm")
+    import os
+    import subprocess
+
+    from vellum_cli import PYTHON, env
+    write_jsonl(tmp_path / "in.jsonl", [{"text": f"row {i}"} for i in range(20000)])
+    args = [PYTHON, "-m", "vellum_tools", "dataset", str(tmp_path / "in.jsonl"),
+            "-o", str(tmp_path / "out")]
+    leader, follower = os.openpty()
+    try:
+        proc = subprocess.run(args, stderr=follower, stdout=subprocess.PIPE, env=env(),
+                              timeout=120)
+        os.close(follower)
+        follower = None
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(leader, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            shown += chunk
+    finally:
+        os.close(leader)
+        if follower is not None:
+            os.close(follower)
+    assert proc.returncode == 0
+    assert b"B/s" in shown or b"%|" in shown
+    piped = ok(run("dataset", tmp_path / "in.jsonl", "-o", tmp_path / "out"))
+    assert piped.stderr == ""
+    quiet = subprocess.run(args + ["--quiet"], stderr=subprocess.PIPE, stdout=subprocess.PIPE,
+                           env=env(), timeout=120)
+    assert quiet.stdout == b"" and quiet.stderr == b""
