@@ -15,6 +15,8 @@ packages=(
   python3-hypothesis          # property tests
   python3-tqdm python3-fsspec python3-zstandard  # vellum_tools: progress, storage URLs, .zst input
   python3-mypy                # stubtest of the type stubs
+  clang libclang-rt-14-dev    # libFuzzer targets
+  python3-build               # python3 -m build (sdist, wheel)
 )
 
 missing=()
