@@ -157,3 +157,29 @@ def test_real_writer_killed_between_steps_resumes(tmp_path, step):
     ok(run_crashing("none", 0, "real", "ingest", store, src, "--flush-bytes", "600"))
     writer = vellum.SplitSetWriter.resume((store / "index.vlss").read_bytes())
     assert writer.doc_count() == len(TEXTS)
+
+
+def test_storage_url_store_through_fsspec(tmp_path, monkeypatch, capsys):
+    """A store without rename (fsspec memory://): same commit order, and a
+    lock object that a second writer respects until it is broken."""
+    fsspec = pytest.importorskip("fsspec")
+    from fake_split_writer import FakeSplitSetWriter
+    from vellum_tools import cli
+    monkeypatch.setattr(vellum, "SplitSetWriter", FakeSplitSetWriter, raising=False)
+    src = write_input(tmp_path / "a.jsonl", TEXTS[:10])
+    url = "memory://vellum-test-store"
+    assert cli.main(["ingest", url, str(src), "--flush-bytes", "100", "--quiet"]) == 0
+    fs = fsspec.filesystem("memory")
+    local = tmp_path / "copy"
+    local.mkdir()
+    for path in fs.ls("/vellum-test-store", detail=False):
+        (local / path.rsplit("/", 1)[1]).write_bytes(fs.cat_file(path))
+    docs, _ = live_documents(local)
+    assert sorted(docs.values()) == sorted(TEXTS[:10])
+    assert not fs.exists("/vellum-test-store/.vellum-writer.lock")
+    fs.pipe_file("/vellum-test-store/.vellum-writer.lock", b"pid 1 on elsewhere")
+    assert cli.main(["compact", url, "--quiet"]) == 1
+    assert "--break-lock" in capsys.readouterr().err
+    assert cli.main(["compact", url, "--quiet", "--break-lock"]) == 0
+    assert any("-c00000" in p for p in fs.ls("/vellum-test-store", detail=False))
+    fs.rm("/vellum-test-store", recursive=True)
