@@ -121,18 +121,77 @@ def test_vectors_from_npy(tmp_path):
     assert summary_value(result.stdout, "nlist") == "8"
 
 
-@present("write_vlvi_from_faiss")
-@pytest.mark.parametrize("factory, nbits", [("IVF8,PQ4", 8), ("OPQ4,IVF8,PQ4x4", 4)])
-def test_vectors_from_faiss(tmp_path, factory, nbits):
-    faiss = pytest.importorskip("faiss")
+def trained_faiss_index(faiss, nbits, opq):
+    """An IVF-PQ index with drawn (not trained) centroids and codebooks, so
+    the test does not wait for FAISS training; returns it with the objects
+    it points to, which must stay alive."""
     rng = np.random.default_rng(3)
-    x = rng.standard_normal((2000, 16)).astype(np.float32)
-    index = faiss.index_factory(16, factory, faiss.METRIC_INNER_PRODUCT)
-    index.train(x)
-    index.add_with_ids(x, np.arange(2000, dtype=np.int64) + 100)
+    dim, nlist, m = 16, 8, 4
+    quantizer = faiss.IndexFlatIP(dim)
+    quantizer.add(rng.standard_normal((nlist, dim)).astype(np.float32))
+    ivf = faiss.IndexIVFPQ(quantizer, dim, nlist, m, nbits, faiss.METRIC_INNER_PRODUCT)
+    codebooks = rng.standard_normal(m * (1 << nbits) * (dim // m)).astype(np.float32)
+    faiss.copy_array_to_vector(codebooks, ivf.pq.centroids)
+    ivf.is_trained = True
+    keep = [quantizer, ivf]
+    index = ivf
+    if opq:
+        rotation = faiss.OPQMatrix(dim, m)
+        q, _ = np.linalg.qr(rng.standard_normal((dim, dim)))
+        faiss.copy_array_to_vector(q.astype(np.float32).ravel(), rotation.A)
+        rotation.is_trained = True
+        index = faiss.IndexPreTransform(rotation, ivf)
+        keep.append(rotation)
+    x = rng.standard_normal((600, dim)).astype(np.float32)
+    index.add_with_ids(x, np.arange(600, dtype=np.int64) + 100)
+    return index, keep
+
+
+faiss_cases = pytest.mark.parametrize("nbits, opq", [(8, False), (4, True), (5, False)])
+
+
+@faiss_cases
+def test_faiss_parts_unpack_codes_the_way_faiss_decodes_them(nbits, opq):
+    faiss = pytest.importorskip("faiss")
+    from vellum_tools.commands.vectors import faiss_parts
+    index, _keep = trained_faiss_index(faiss, nbits, opq)
+    parts = faiss_parts(faiss, np, index, "test")
+    ivf = faiss.downcast_index(faiss.extract_index_ivf(index)) if opq else index
+    m, dsub = parts["m"], parts["dim"] // parts["m"]
+    codes = np.frombuffer(parts["codes"], np.uint8).reshape(-1, m)
+    books = np.frombuffer(parts["codebooks"], "<f4").reshape(m, 1 << nbits, dsub)
+    ours = np.concatenate([books[j, codes[:, j]] for j in range(m)], axis=1)
+    packed = np.concatenate([
+        faiss.rev_swig_ptr(ivf.invlists.get_codes(i), ivf.invlists.list_size(i) * ivf.code_size)
+        .reshape(-1, ivf.code_size) for i in range(ivf.nlist) if ivf.invlists.list_size(i)])
+    assert np.array_equal(ours, ivf.pq.decode(packed))
+    ids = np.frombuffer(parts["ids"], "<u4")
+    assert sorted(ids) == list(range(100, 700))
+    assignments = np.frombuffer(parts["assignments"], "<u4")
+    assert np.all(np.diff(assignments) >= 0) and assignments.max() < parts["nlist"]
+    assert (parts["opq"] is not None) == opq
+
+
+@present("write_vlvi_from_faiss")
+@faiss_cases
+def test_vectors_from_faiss(tmp_path, nbits, opq):
+    faiss = pytest.importorskip("faiss")
+    index, _keep = trained_faiss_index(faiss, nbits, opq)
     faiss.write_index(index, str(tmp_path / "trained.faiss"))
     out = tmp_path / "v.vlvi"
     result = ok(run("vectors", "--from-faiss", tmp_path / "trained.faiss", "-o", out))
     assert out.read_bytes()[:4] == b"VLVI"
-    assert summary_value(result.stdout, "vectors") == "2000"
+    assert summary_value(result.stdout, "vectors") == "600"
     assert summary_value(result.stdout, "nbits") == str(nbits)
+
+
+def test_from_faiss_refuses_other_index_kinds(tmp_path):
+    faiss = pytest.importorskip("faiss")
+    if not hasattr(vellum, "write_vlvi_from_faiss"):
+        pytest.skip("vellum.write_vlvi_from_faiss is not built yet")
+    faiss.write_index(faiss.IndexFlatL2(8), str(tmp_path / "flat.faiss"))
+    assert "expected an IVF-PQ index" in failed(
+        run("vectors", "--from-faiss", tmp_path / "flat.faiss", "-o", tmp_path / "v.vlvi"))
+    (tmp_path / "junk.faiss").write_bytes(b"junk")
+    assert "not a FAISS index" in failed(
+        run("vectors", "--from-faiss", tmp_path / "junk.faiss", "-o", tmp_path / "v.vlvi"))

@@ -162,8 +162,9 @@ def _opq_matrix(faiss, np, index, name: str):
         return None
     if index.chain.size() != 1:
         raise ToolError(f"{name}: only one transform (an OPQ rotation) may precede the IVF-PQ")
+    # A stored OPQ rotation reads back as a plain linear transform.
     vt = faiss.downcast_VectorTransform(index.chain.at(0))
-    if not isinstance(vt, faiss.OPQMatrix) or vt.d_in != vt.d_out or vt.have_bias:
+    if not isinstance(vt, faiss.LinearTransform) or vt.d_in != vt.d_out or vt.have_bias:
         raise ToolError(f"{name}: the transform in front is not a square OPQ rotation")
     return faiss.vector_to_array(vt.A).reshape(vt.d_out, vt.d_in)
 
