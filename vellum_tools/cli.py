@@ -10,17 +10,12 @@ from vellum_tools.errors import ToolError
 
 COMMANDS = ("dataset", "splits", "terms", "vectors", "lifecycle")
 
-DESCRIPTION = """\
-Build vellum files from common inputs.
-
-commands:
-  dataset   a complete dataset directory (Builder)
-  splits    a split-set directory (SplitSetBuilder / TermSplitSetBuilder)
-  terms     one term index file (TermBuilder)
-  vectors   one vector index file (VectorBuilder / write_vlvi_from_faiss)
-  ingest    add documents to a split set on a store (SplitSetWriter)
-  delete    delete documents of a split set on a store
-  compact   merge the delta splits of a split set on a store
+DESCRIPTION = "Build vellum files from common inputs."
+EPILOG = """\
+examples:
+  vellum dataset docs.jsonl -o out/ --rank score --facet lang
+  vellum splits docs.jsonl.zst -o set/ --byte-cap 32MiB
+  vellum ingest store/ more.jsonl && vellum compact store/
 
 Run `vellum COMMAND --help` for its options and examples.
 """
@@ -29,7 +24,7 @@ Run `vellum COMMAND --help` for its options and examples.
 def parser() -> argparse.ArgumentParser:
     import importlib
 
-    p = argparse.ArgumentParser(prog="vellum", description=DESCRIPTION,
+    p = argparse.ArgumentParser(prog="vellum", description=DESCRIPTION, epilog=EPILOG,
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = p.add_subparsers(dest="command", metavar="COMMAND", required=True)
     original = sub.add_parser

@@ -118,6 +118,9 @@ def _ingest_plan(args, ss: SplitSet, sources) -> tuple[list, int]:
     key = [[s.name, s.size] for s in sources]
     done = ss.state.ingest
     if done is None or done.get("inputs") != key:
+        if done is not None and not done.get("complete") and not args.quiet:
+            print(f"vellum: an earlier ingest of other inputs stopped after row {done['rows']}; "
+                  "it is not resumed", file=sys.stderr)
         return key, 0
     if done.get("complete"):
         if not args.again:
