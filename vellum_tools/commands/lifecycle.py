@@ -158,14 +158,22 @@ def run_ingest(args) -> None:
         w, flush_bytes = ss.writer, args.flush_bytes
         added = splits = 0
         first_id = None
+        next_check = 1
         for _, _, text in walk:
             doc_id = w.add(text)
             if first_id is None:
                 first_id = doc_id
             added += 1
-            if w.memtable_bytes() >= flush_bytes:
+            next_check -= 1
+            if next_check:
+                continue
+            size = w.memtable_bytes()
+            if size >= flush_bytes:
                 ss.commit(w.flush(), {"inputs": key, "rows": walk.rows_seen, "complete": False})
                 splits += 1
+                next_check = 1
+            else:
+                next_check = _docs_until_check(size, w.memtable_doc_count(), flush_bytes)
         result = w.flush()
         final = {"inputs": key, "rows": walk.rows_seen, "complete": True}
         if result is None:
@@ -184,6 +192,15 @@ def run_ingest(args) -> None:
             counts.append(("skipped rows", bad.count))
         print_summary(f"vellum ingest: {args.store}", counts, None,
                       walk.bytes_read, walk.progress.elapsed())
+
+
+def _docs_until_check(size: int, docs: int, flush_bytes: int) -> int:
+    """How many more documents to add before asking for the memtable size
+    again: half the documents expected to fill it, so the flush comes close
+    to the threshold while the estimate (not free to compute) is asked for
+    a few times per split only."""
+    per_doc = max(1.0, size / max(1, docs))
+    return max(1, min(4096, int((flush_bytes - size) / per_doc / 2)))
 
 
 def _read_ids(args) -> list[int]:
