@@ -150,17 +150,21 @@ class Reader:
             raise
 
     def _jsonl_rows(self):
-        loads = json.loads
+        # The decoder's own entry point on str: json.loads would sniff the
+        # encoding of every line.
+        raw_decode = json.JSONDecoder().raw_decode
         lineno = 0
         for line in self._stream:
             lineno += 1
             raw = line.rstrip(b"\r\n")
-            if not raw.strip():
-                continue
             try:
-                obj = loads(raw)
+                obj = _decode_json(raw_decode, raw.decode("utf-8"))
+            except UnicodeDecodeError as e:
+                yield lineno, BadRow(f"not UTF-8 text ({e.reason} at byte {e.start})"), raw
+                continue
             except ValueError as e:
-                yield lineno, BadRow(f"invalid JSON ({_json_reason(e)})"), raw
+                if raw.strip():
+                    yield lineno, BadRow(f"invalid JSON ({_json_reason(e)})"), raw
                 continue
             if type(obj) is not dict:
                 yield lineno, BadRow(f"expected a JSON object, got {_json_type(obj)}"), raw
@@ -207,6 +211,20 @@ class Reader:
                 yield first, BadRow(f"{len(row)} columns, the header has {len(header)}"), raw
                 continue
             yield first, dict(zip(header, row)), raw
+
+
+def _decode_json(raw_decode, text: str):
+    """One whole JSON value; blanks may surround it."""
+    try:
+        obj, end = raw_decode(text)
+    except ValueError:
+        if not text[:1].isspace():
+            raise
+        text = text.lstrip()
+        obj, end = raw_decode(text)
+    if end != len(text) and text[end:].strip():
+        raise json.JSONDecodeError("Extra data", text, end)
+    return obj
 
 
 def _json_reason(e: ValueError) -> str:

@@ -83,6 +83,7 @@ def test_zstd_and_several_inputs_in_order(tmp_path):
 
 @pytest.mark.parametrize("line, reason", [
     ('{"text": "ok", "rank": 1', "invalid JSON"),
+    ('{"text": "ok", "rank": 1} {}', "invalid JSON (Extra data)"),
     ('["text"]', "expected a JSON object, got an array"),
     ('{"rank": 3}', "missing field 'text'"),
     ('{"text": 17, "rank": 3}', "field 'text' must be a string, got a number"),
@@ -104,6 +105,14 @@ def test_bad_row_stops_before_writing_or_is_skipped(tmp_path, line, reason):
     assert f"{src}:3: " in result.stderr and reason in result.stderr
     assert summary_value(result.stdout, "skipped rows") == "1"
     assert [json.loads(r)["text"] for r in read_dataset(out).records] == ["good one", "good two"]
+
+
+def test_blanks_around_json_are_fine_but_not_utf8_is_a_bad_row(tmp_path):
+    src = tmp_path / "in.jsonl"
+    src.write_bytes(b'  {"text": "padded"}  \r\n{"text": "caf\xe9"}\n')
+    assert f"{src}:2: not UTF-8 text" in failed(run("dataset", src, "-o", tmp_path / "out"))
+    ok(run("dataset", src, "-o", tmp_path / "out", "--skip-bad"))
+    assert read_dataset(tmp_path / "out").records == [b'  {"text": "padded"}  ']
 
 
 def test_csv_row_with_wrong_column_count(tmp_path):
