@@ -4,9 +4,10 @@ on a store (a directory or a storage URL), with SplitSetWriter."""
 from __future__ import annotations
 
 import argparse
+import os
 import sys
 
-from vellum_tools import fields, inputs, options
+from vellum_tools import fields, inputs, options, storage
 from vellum_tools.errors import ToolError, require_api
 from vellum_tools.lifecycle import ResumeParams, SplitSet
 from vellum_tools.rows import BadRows, RowWalk
@@ -115,7 +116,9 @@ def _open(args, store) -> SplitSet:
 
 
 def _ingest_plan(args, ss: SplitSet, sources) -> tuple[list, int]:
-    key = [[s.name, s.size] for s in sources]
+    # Inputs are known by where they are and their size.
+    key = [[s.name if storage.is_url(s.name) else os.path.abspath(storage.local_path(s.name)),
+            s.size] for s in sources]
     done = ss.state.ingest
     if done is None or done.get("inputs") != key:
         if done is not None and not done.get("complete") and not args.quiet:
