@@ -28,6 +28,7 @@ from __future__ import annotations
 
 import hashlib
 import json
+from collections.abc import Sequence
 from dataclasses import asdict, dataclass, field
 
 from vellum_tools.errors import ToolError
@@ -126,7 +127,7 @@ class SplitSet:
 
     # -- committing ----------------------------------------------------------
 
-    def commit(self, result, ingest: dict | None, removed: list[str] = ()) -> None:
+    def commit(self, result, ingest: dict | None, removed: Sequence[str] = ()) -> None:
         """Stores one flushed or compacted split and cuts over to its
         manifest; see the module comment for the order and why."""
         name, split, manifest = result[0], result[1], result[2]

@@ -143,12 +143,16 @@ def _holder() -> str:
     return f"pid {os.getpid()} on {socket.gethostname()} since {time.strftime('%Y-%m-%d %H:%M:%S')}"
 
 
-def open_store(url: str):
+def open_store(url: str, must_exist: bool = False):
+    """The store at `url`; with must_exist, a missing local store is an
+    error rather than a new directory."""
     if storage.is_url(url):
         return FsspecStore(url)
     path = storage.local_path(url)
     if os.path.exists(path) and not os.path.isdir(path):
         raise ToolError(f"{url}: not a directory")
+    if must_exist and not os.path.isdir(path):
+        raise ToolError(f"{url}: no such store")
     return LocalStore(path)
 
 

@@ -183,3 +183,23 @@ def test_storage_url_store_through_fsspec(tmp_path, monkeypatch, capsys):
     assert cli.main(["compact", url, "--quiet", "--break-lock"]) == 0
     assert any("-c00000" in p for p in fs.ls("/vellum-test-store", detail=False))
     fs.rm("/vellum-test-store", recursive=True)
+
+
+def test_delete_ids_from_a_file_and_ingest_again(tmp_path):
+    store = tmp_path / "store"
+    src = write_input(tmp_path / "a.jsonl", TEXTS[:6])
+    ok(fake("ingest", store, src))
+    (tmp_path / "ids.txt").write_text("# stale ids\n1\n\n4\n")
+    ok(fake("delete", store, "--from", tmp_path / "ids.txt"))
+    assert_clean(store, [t for i, t in enumerate(TEXTS[:6]) if i not in (1, 4)])
+    (tmp_path / "bad.txt").write_text("2\nseven\n")
+    assert f"{tmp_path / 'bad.txt'}:2: invalid integer" in failed(
+        fake("delete", store, "--from", tmp_path / "bad.txt"))
+    assert "no such store" in failed(fake("delete", tmp_path / "empty", "3"))
+    assert not (tmp_path / "empty").exists()
+    (tmp_path / "empty").mkdir()
+    assert "no split set" in failed(fake("compact", tmp_path / "empty"))
+    ok(fake("ingest", store, src, "--again"))
+    docs = assert_clean(store, [t for i, t in enumerate(TEXTS[:6]) if i not in (1, 4)]
+                        + TEXTS[:6])
+    assert docs[6] == TEXTS[0]

@@ -227,7 +227,7 @@ def _read_ids(args) -> list[int]:
 def run_delete(args) -> None:
     require_api("SplitSetWriter")
     ids = _read_ids(args)
-    store = open_store(args.store)
+    store = open_store(args.store, must_exist=True)
     with store.lock(args.break_lock):
         ss = _open(args, store)
         if not ss.resumed:
@@ -243,7 +243,7 @@ def run_delete(args) -> None:
 
 def run_compact(args) -> None:
     require_api("SplitSetWriter")
-    store = open_store(args.store)
+    store = open_store(args.store, must_exist=True)
     with store.lock(args.break_lock):
         ss = _open(args, store)
         if not ss.resumed:
