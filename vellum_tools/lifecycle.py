@@ -60,6 +60,22 @@ class State:
     cleanup: list[str] = field(default_factory=list)
 
 
+def delta_splits(manifest: bytes) -> list[str] | None:
+    """The splits after the base splits that `manifest` names, read with the
+    core's own parser; None when the native part is not available."""
+    try:
+        from vellum_tools import _native
+    except ImportError:
+        return None
+    try:
+        parsed = _native.parse_manifest(manifest)
+    except (AttributeError, ValueError):
+        # An older native part, or bytes only the writer in use reads (it
+        # has just resumed from them): the journal's list stands.
+        return None
+    return [s["name"] for s in parsed["splits"][parsed["base_count"]:]]
+
+
 def _sha(data: bytes | None) -> str | None:
     return None if data is None else hashlib.sha256(data).hexdigest()
 
@@ -93,6 +109,10 @@ class SplitSet:
                 params = self._stored_params(state, params, explicit)
             self.writer = vellum.SplitSetWriter.resume(manifest, **asdict(params))
             self.state = state or State(sha, asdict(params))
+            # The manifest itself is the truth about which splits it names.
+            names = delta_splits(manifest)
+            if names is not None:
+                self.state.live = names
             self.resumed = True
         if self.state.cleanup:
             self.store.remove(self.state.cleanup)
