@@ -77,17 +77,23 @@ def test_vectors_input_checks(tmp_path):
 
 @present("SplitSetBuilder")
 def test_splits_writes_a_split_set(tmp_path, corpus):
+    from splitset_reader import read_split_set
     out = tmp_path / "set"
     result = ok(run("splits", corpus, "-o", out, "--byte-cap", "1KiB", "--facet", "lang",
-                    "--name-prefix", "corpus"))
-    assert (out / "index.vlss").read_bytes()[:4] == b"VLSS"
-    bodies = sorted(out.glob("corpus-s*.vls"))
-    assert bodies and summary_value(result.stdout, "splits") == str(len(bodies))
+                    "--name-prefix", "corpus", "--sortcol", "rank,2,1", "--policy", "stable_key"))
+    ss = read_split_set(out)
+    assert ss.manifest.sortcol == ("rank", 2, True) and ss.manifest.policy == 1
+    assert ss.manifest.byte_cap == 1024 and ss.manifest.flags & 0x02
+    assert all(s.record.name.startswith("corpus-s") for s in ss.splits)
+    assert summary_value(result.stdout, "splits") == str(len(ss.splits))
     keys = set()
-    for body in bodies:
-        keys.update(read_text_index(body.read_bytes()).postings)
+    for split in ss.splits:
+        keys.update(split.body.postings)
     assert keys == {k for t in TEXTS for k in vellum.tokenize(t)}
+    assert sum(s.record.doc_count for s in ss.splits) == len(TEXTS)
     assert summary_value(result.stdout, "documents") == str(len(TEXTS))
+    message = failed(run("splits", corpus, "-o", tmp_path / "o", "--policy", "zigzag"))
+    assert message.endswith("unknown policy zigzag; use 'tiered' or 'stable_key'")
 
 
 @present("TermSplitSetBuilder")
