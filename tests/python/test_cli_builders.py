@@ -92,6 +92,13 @@ def test_splits_writes_a_split_set(tmp_path, corpus):
     assert keys == {k for t in TEXTS for k in vellum.tokenize(t)}
     assert sum(s.record.doc_count for s in ss.splits) == len(TEXTS)
     assert summary_value(result.stdout, "documents") == str(len(TEXTS))
+    # --rank feeds the highest rank first: it gets global id 0.
+    ranked = tmp_path / "ranked.jsonl"
+    ranked.write_text('{"text": "low", "r": 1}\n{"text": "high", "r": 9}\n{"text": "mid", "r": 5}\n')
+    ok(run("splits", ranked, "-o", tmp_path / "rs", "--rank", "r"))
+    body = read_split_set(tmp_path / "rs").splits[0].body
+    first = {k: v for k, v in body.postings.items()}
+    assert first[vellum.tokenize("high")[0]] == [0] and first[vellum.tokenize("low")[0]] == [2]
     message = failed(run("splits", corpus, "-o", tmp_path / "o", "--policy", "zigzag"))
     assert message.endswith("unknown policy zigzag; use 'tiered' or 'stable_key'")
 

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 from vellum_tools import fields, inputs, options, storage
 from vellum_tools.errors import ToolError, require_api
+from vellum_tools.fields import I64_MAX, I64_MIN
 from vellum_tools.rows import BadRows, RowWalk
 from vellum_tools.summary import print_summary
 
@@ -15,8 +16,10 @@ examples:
   vellum splits docs.jsonl.zst -o set/ --policy stable_key --facet lang --name-prefix corpus
   vellum splits docs.jsonl -o set/ --terms --language english --stopwords
 
-Documents get global ids in input order; feed them in rank order for the
-tiered policy. The manifest is written last, as MANIFEST_NAME.vlss.
+Documents get global ids in input order, or in descending --rank (input
+order among equal ranks; the documents are then held in memory until all
+input is read), which is the order the tiered policy expects. The manifest
+is written last, as MANIFEST_NAME.vlss.
 """
 
 # Options that only n-gram splits have: (dest, flag) pairs refused with --terms.
@@ -32,6 +35,8 @@ def register(sub) -> None:
     options.add_input_options(p)
     p.add_argument("-o", "--output", required=True, metavar="DIR")
     options.add_facet_option(p)
+    p.add_argument("--rank", metavar="FIELD",
+                   help="integer field: feed documents in descending rank")
     p.add_argument("--manifest-name", default="index", metavar="NAME",
                    help="manifest file name without .vlss (default: index)")
     p.add_argument("--terms", action="store_true",
@@ -88,17 +93,18 @@ def make_builder(args):
 
 
 def row_extractor(args):
-    text_name, facet_names = args.text, list(args.facet)
+    text_name, facet_names, rank_name = args.text, list(args.facet), args.rank
 
     def extract(row, raw):
         text = fields.text_field(row, text_name)
+        rank = fields.int_field(row, rank_name, I64_MIN, I64_MAX) if rank_name else 0
         fields.check_encodable(text, text_name)
         facets = fields.facets_of(row, facet_names) if facet_names else None
         if facets:
             for name, values in facets.items():
                 for v in values:
                     fields.check_encodable(v, name)
-        return text, facets
+        return rank, text, facets
     return extract
 
 
@@ -110,7 +116,10 @@ def run(args) -> None:
     # The builders take one document a call; rows are checked first, so a
     # refusal here is the module's own verdict on the document.
     add, add_faceted = builder.add, builder.add_faceted
-    for _, _, (text, facets) in walk:
+    docs = (value for _, _, value in walk)
+    if args.rank:
+        docs = sorted(docs, key=lambda d: -d[0])  # stable: input order among ties
+    for _, text, facets in docs:
         if facets:
             add_faceted(text, facets)
         else:
