@@ -73,6 +73,9 @@ def delta_splits(manifest: bytes) -> list[str] | None:
         # An older native part, or bytes only the writer in use reads (it
         # has just resumed from them): the journal's list stands.
         return None
+    if parsed["body_kind"] != 0:
+        raise ToolError("this split set holds term splits; the streaming writer adds "
+                        "n-gram splits only")
     return [s["name"] for s in parsed["splits"][parsed["base_count"]:]]
 
 
@@ -107,10 +110,10 @@ class SplitSet:
         else:
             if state is not None:
                 params = self._stored_params(state, params, explicit)
-            self.writer = vellum.SplitSetWriter.resume(manifest, **asdict(params))
-            self.state = state or State(sha, asdict(params))
             # The manifest itself is the truth about which splits it names.
             names = delta_splits(manifest)
+            self.writer = vellum.SplitSetWriter.resume(manifest, **asdict(params))
+            self.state = state or State(sha, asdict(params))
             if names is not None:
                 self.state.live = names
             self.resumed = True

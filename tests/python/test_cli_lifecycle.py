@@ -203,3 +203,15 @@ def test_delete_ids_from_a_file_and_ingest_again(tmp_path):
     docs = assert_clean(store, [t for i, t in enumerate(TEXTS[:6]) if i not in (1, 4)]
                         + TEXTS[:6])
     assert docs[6] == TEXTS[0]
+
+
+def test_ingest_refuses_a_term_split_set(tmp_path):
+    native = pytest.importorskip("vellum_tools._native")
+    if not hasattr(native, "write_manifest"):
+        pytest.skip("native part built without manifest functions")
+    store = tmp_path / "store"
+    store.mkdir()
+    (store / "index.vlss").write_bytes(native.write_manifest([], {"body_kind": 1}))
+    message = failed(fake("ingest", store, write_input(tmp_path / "a.jsonl", ["x"])))
+    assert "holds term splits" in message
+    assert sorted(p.name for p in store.iterdir()) == [".vellum-writer.lock", "index.vlss"]
