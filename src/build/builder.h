@@ -10,11 +10,9 @@
 #include <vector>
 
 #include "common/status.h"
+#include "facet/facet_list.h"
 
 namespace vellum {
-
-// (field name, category names); order carries no meaning.
-using FacetList = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
 struct StagedRecord {
   int64_t rank = 0;

@@ -10,12 +10,6 @@ namespace {
 
 constexpr const char kOutOfRange[] = "out of range integral type conversion attempted";
 
-bool type_error(PyObject* o, const char* target) {
-  PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'",
-               type_name(o).c_str(), target);
-  return false;
-}
-
 // Integers go through the index protocol, then the interpreter's own
 // conversion to a machine integer, then the parameter's range.
 template <typename T>
@@ -33,6 +27,12 @@ bool to_small_unsigned(PyObject* o, T* out) {
 }
 
 }  // namespace
+
+bool type_error(PyObject* o, const char* target) {
+  PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'",
+               type_name(o).c_str(), target);
+  return false;
+}
 
 std::string type_name(PyObject* o) {
   Ref name(PyType_GetName(Py_TYPE(o)));
@@ -199,37 +199,7 @@ bool to_bytes(PyObject* o, std::string* out) {
 }
 
 bool to_str_list(PyObject* o, std::vector<std::string>* out) {
-  SeqView seq;
-  if (!seq.open(o)) return false;
-  std::vector<std::string> items(static_cast<size_t>(seq.size()));
-  for (Py_ssize_t i = 0; i < seq.size(); ++i) {
-    Ref item(seq.item(i));
-    if (!item || !to_str(item.get(), &items[static_cast<size_t>(i)])) return false;
-  }
-  *out = std::move(items);
-  return true;
-}
-
-bool to_facets(PyObject* o, FacetList* out) {
-  if (!PyDict_Check(o)) return type_error(o, "dict");
-  // A snapshot of the items: converting values may run Python code that
-  // changes the dict.
-  Ref items(PyDict_Items(o));
-  if (!items) return false;
-  Py_ssize_t n = PyList_Size(items.get());
-  FacetList facets;
-  facets.reserve(static_cast<size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* pair = PyList_GetItem(items.get(), i);
-    if (pair == nullptr) return false;
-    std::string field;
-    std::vector<std::string> categories;
-    if (!to_str(PyTuple_GetItem(pair, 0), &field)) return false;
-    if (!to_str_list(PyTuple_GetItem(pair, 1), &categories)) return false;
-    facets.emplace_back(std::move(field), std::move(categories));
-  }
-  *out = std::move(facets);
-  return true;
+  return to_list_of<std::string>(o, out);
 }
 
 bool unpack_tuple(PyObject* o, Py_ssize_t n, PyObject** items) {

@@ -1,11 +1,13 @@
-// Argument binding and conversion for every callable of the module.
+// Argument binding and value conversion, shared by every callable.
 //
-// A callable binds its arguments once with bind(), which gives CPython's own
-// TypeErrors for missing, unknown, doubled and surplus arguments, naming
-// `Class.method()`. It then converts each bound object in parameter order
-// with arg(), which re-raises a TypeError as "argument '{name}': {message}"
-// and leaves other exceptions unchanged. A conversion writes its output only
-// after the whole value has converted, so a failure changes nothing.
+// bind() gives CPython's own TypeErrors for missing, unknown, doubled and
+// surplus arguments, naming `Class.method()`. Each bound object is then
+// converted in parameter order through Arg<T>, the one converter per C++
+// parameter type; arg() re-raises a TypeError as "argument '{name}':
+// {message}" and leaves other exceptions unchanged. A conversion writes its
+// output only after the whole value has converted, so a failure changes
+// nothing. Converters for one class's own argument shapes live with that
+// class's binding, as further Arg<T> specialisations.
 #ifndef VELLUM_LIB_ARGS_H_
 #define VELLUM_LIB_ARGS_H_
 
@@ -14,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "build/builder.h"
 #include "lib/python.h"
 
 namespace vellum::py {
@@ -42,7 +43,6 @@ bool to_bool(PyObject* o, bool* out);
 bool to_str(PyObject* o, std::string* out);
 bool to_bytes(PyObject* o, std::string* out);
 bool to_str_list(PyObject* o, std::vector<std::string>* out);
-bool to_facets(PyObject* o, FacetList* out);  // None is the caller's business
 
 // Sequence access shared by every batch conversion: `str` is refused, and
 // lists and tuples are read without a copy.
@@ -66,6 +66,73 @@ bool unpack_tuple(PyObject* o, Py_ssize_t n, PyObject** items);
 
 // "'{type}' object" prefix helper for conversion messages.
 std::string type_name(PyObject* o);
+
+// TypeError "'{type}' object cannot be converted to '{target}'"; returns
+// false.
+bool type_error(PyObject* o, const char* target);
+
+// A `bytes` parameter: any sequence of ints in 0..255 but `str`. A distinct
+// type, since `str` parameters also convert to std::string.
+struct Bytes {
+  std::string data;
+};
+
+// The converter of one parameter type: `static bool convert(PyObject*, T*)`,
+// false with a Python exception set.
+template <typename T>
+struct Arg;
+
+#define VELLUM_ARG(type, fn) \
+  template <>                \
+  struct Arg<type> {         \
+    static bool convert(PyObject* o, type* out) { return fn(o, out); } \
+  }
+VELLUM_ARG(uint8_t, to_u8);
+VELLUM_ARG(uint16_t, to_u16);
+VELLUM_ARG(uint32_t, to_u32);
+VELLUM_ARG(uint64_t, to_u64);
+VELLUM_ARG(int64_t, to_i64);
+VELLUM_ARG(bool, to_bool);
+VELLUM_ARG(std::string, to_str);
+VELLUM_ARG(std::vector<std::string>, to_str_list);
+#undef VELLUM_ARG
+
+template <>
+struct Arg<Bytes> {
+  static bool convert(PyObject* o, Bytes* out) { return to_bytes(o, &out->data); }
+};
+
+// None, or the inner type.
+template <typename T>
+struct Arg<std::optional<T>> {
+  static bool convert(PyObject* o, std::optional<T>* out) {
+    if (o == Py_None) {
+      out->reset();
+      return true;
+    }
+    T value;
+    if (!Arg<T>::convert(o, &value)) return false;
+    *out = std::move(value);
+    return true;
+  }
+};
+
+// A sequence (not `str`) whose elements convert as T; all or nothing.
+template <typename T>
+bool to_list_of(PyObject* o, std::vector<T>* out) {
+  SeqView seq;
+  if (!seq.open(o)) return false;
+  std::vector<T> items(static_cast<size_t>(seq.size()));
+  for (Py_ssize_t i = 0; i < seq.size(); ++i) {
+    PyObject* item = seq.item(i);
+    if (item == nullptr) return false;
+    bool ok = Arg<T>::convert(item, &items[static_cast<size_t>(i)]);
+    Py_DECREF(item);
+    if (!ok) return false;
+  }
+  *out = std::move(items);
+  return true;
+}
 
 }  // namespace vellum::py
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 
+#include "lib/binding.h"
 #include "lib/py_ref.h"
 
 namespace vellum::py {
@@ -78,13 +79,6 @@ PyObject* stats_repr(PyObject* self) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
-void stats_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_fn(self);
-  Py_DECREF(type);
-}
-
 }  // namespace
 
 PyObject* make_stats_type(StatsKind kind) {
@@ -93,7 +87,7 @@ PyObject* make_stats_type(StatsKind kind) {
       {Py_tp_doc, const_cast<char*>(c.doc)},
       {Py_tp_repr, reinterpret_cast<void*>(stats_repr)},
       {Py_tp_getset, c.getset},
-      {Py_tp_dealloc, reinterpret_cast<void*>(stats_dealloc)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(free_object)},
       {0, nullptr},
   };
   PyType_Spec spec = {c.qualified_name, sizeof(StatsObject), 0,
