@@ -131,10 +131,9 @@ Result<IvfPqIndex> ivfpq_from_parts(IvfPqParts parts) {
   return index;
 }
 
-Result<VectorBuildStats> write_vlvi_from_faiss(const std::string& out_path, uint64_t dim,
-                                               uint64_t nlist, uint64_t m,
-                                               const FaissBuffers& b, uint8_t nbits,
-                                               std::string_view metric) {
+Result<IvfPqIndex> ivfpq_from_buffers(uint64_t dim, uint64_t nlist, uint64_t m,
+                                      const FaissBuffers& b, uint8_t nbits,
+                                      std::string_view metric) {
   VELLUM_ASSIGN_OR_RETURN(MetricKind kind, check_vector_params(dim, nlist, m, nbits, metric));
   IvfPqParts parts;
   parts.dim = dim;
@@ -152,7 +151,14 @@ Result<VectorBuildStats> write_vlvi_from_faiss(const std::string& out_path, uint
   VELLUM_ASSIGN_OR_RETURN(parts.ids, u32_buffer("ids", b.ids));
   VELLUM_ASSIGN_OR_RETURN(parts.assignments, u32_buffer("assignments", b.assignments));
   parts.codes = b.codes;
-  VELLUM_ASSIGN_OR_RETURN(IvfPqIndex index, ivfpq_from_parts(std::move(parts)));
+  return ivfpq_from_parts(std::move(parts));
+}
+
+Result<VectorBuildStats> write_vlvi_from_faiss(const std::string& out_path, uint64_t dim,
+                                               uint64_t nlist, uint64_t m,
+                                               const FaissBuffers& b, uint8_t nbits,
+                                               std::string_view metric) {
+  VELLUM_ASSIGN_OR_RETURN(IvfPqIndex index, ivfpq_from_buffers(dim, nlist, m, b, nbits, metric));
   VELLUM_RETURN_IF_ERROR(write_vlvi_file(index, out_path));
   return VectorBuildStats{index.n, dim, nlist, m, nbits};
 }

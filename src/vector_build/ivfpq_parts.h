@@ -48,8 +48,13 @@ struct FaissBuffers {
 };
 
 // Checks the parameters, then the float buffers (centroids, codebooks,
-// opq) and the integer buffers (ids, assignments) by length, decodes them,
-// validates the parts and writes the file at `out_path`.
+// opq) and the integer buffers (ids, assignments) by length, decodes them
+// and validates the parts.
+Result<IvfPqIndex> ivfpq_from_buffers(uint64_t dim, uint64_t nlist, uint64_t m,
+                                      const FaissBuffers& buffers, uint8_t nbits,
+                                      std::string_view metric);
+
+// ivfpq_from_buffers, then the file at `out_path`.
 Result<VectorBuildStats> write_vlvi_from_faiss(const std::string& out_path, uint64_t dim,
                                                uint64_t nlist, uint64_t m,
                                                const FaissBuffers& buffers, uint8_t nbits,
