@@ -126,12 +126,21 @@ def test_vectors_from_npy(tmp_path):
     rng = np.random.default_rng(7)
     np.save(tmp_path / "v.npy", rng.standard_normal((300, 16)))
     np.save(tmp_path / "ids.npy", np.arange(300, dtype=np.int64) * 2)
+    from vlvi_reader import read_vlvi_file
     out = tmp_path / "v.vlvi"
     result = ok(run("vectors", tmp_path / "v.npy", "--ids", tmp_path / "ids.npy", "-o", out,
-                    "--nlist", "8", "--m", "4", "--seed", "1"))
-    assert out.read_bytes()[:4] == b"VLVI"
+                    "--nlist", "8", "--m", "4", "--seed", "1", "--batch", "64"))
+    vlvi = read_vlvi_file(out)
+    assert (vlvi.dim, vlvi.nlist, vlvi.m, vlvi.nbits, vlvi.n) == (16, 8, 4, 8, 300)
+    assert sorted(i for ids in vlvi.ids for i in ids) == list(range(0, 600, 2))
     assert summary_value(result.stdout, "vectors") == "300"
     assert summary_value(result.stdout, "nlist") == "8"
+    # The same vectors given in one call to the library make the same file.
+    import vellum as vl
+    b = vl.VectorBuilder(16, 8, 4, seed=1)
+    b.add_many([(2 * i, row) for i, row in enumerate(np.load(tmp_path / "v.npy").tolist())])
+    b.build(str(tmp_path / "lib.vlvi"))
+    assert (tmp_path / "lib.vlvi").read_bytes() == out.read_bytes()
 
 
 def trained_faiss_index(faiss, nbits, opq):
@@ -191,11 +200,21 @@ def test_vectors_from_faiss(tmp_path, nbits, opq):
     faiss = pytest.importorskip("faiss")
     index, _keep = trained_faiss_index(faiss, nbits, opq)
     faiss.write_index(index, str(tmp_path / "trained.faiss"))
+    from vlvi_reader import read_vlvi_file
     out = tmp_path / "v.vlvi"
     result = ok(run("vectors", "--from-faiss", tmp_path / "trained.faiss", "-o", out))
-    assert out.read_bytes()[:4] == b"VLVI"
     assert summary_value(result.stdout, "vectors") == "600"
     assert summary_value(result.stdout, "nbits") == str(nbits)
+    vlvi = read_vlvi_file(out)
+    assert (vlvi.nbits, vlvi.n, vlvi.rotated) == (nbits, 600, opq)
+    from vellum_tools.commands.vectors import faiss_parts
+    parts = faiss_parts(faiss, np, index, "test")
+    ids = np.frombuffer(parts["ids"], "<u4")
+    lists = np.frombuffer(parts["assignments"], "<u4")
+    codes = np.frombuffer(parts["codes"], np.uint8).reshape(-1, parts["m"])
+    for c in range(vlvi.nlist):
+        expected = [(int(i), bytes(code)) for i, code in zip(ids[lists == c], codes[lists == c])]
+        assert vlvi.list_vectors(c) == expected
 
 
 def test_from_faiss_refuses_other_index_kinds(tmp_path):
