@@ -113,10 +113,17 @@ def test_term_splits(tmp_path, corpus):
 
 @present("TermBuilder")
 def test_terms_with_ids_from_a_field(tmp_path, corpus):
+    from term_reader import read_term_index
     out = tmp_path / "t" / "docs.vlt"
-    result = ok(run("terms", corpus, "-o", out, "--id", "id"))
-    assert out.read_bytes()[:4] == b"VLTI"
+    result = ok(run("terms", corpus, "-o", out, "--id", "id", "--batch", "2"))
+    terms = read_term_index(out.read_bytes()).terms
+    head, tail = terms[b"apple"]
+    assert head + tail == [10, 12] and terms[b"sky"] == ([11], [])
     assert summary_value(result.stdout, "documents") == str(len(TEXTS))
+    assert summary_value(result.stdout, "terms") == str(len(terms))
+    # Without --id the row number is the id.
+    ok(run("terms", corpus, "-o", out))
+    assert read_term_index(out.read_bytes()).terms[b"apple"] == ([0, 2], [])
     assert "field 'id' is -1" in failed(run(
         "terms", "-", "-o", out, "--id", "id", stdin='{"text": "x", "id": -1}\n'))
 
