@@ -10,16 +10,13 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
+#include "facet/facet_list.h"
 #include "facet/facet_sidecar.h"
 #include "index/bitmap.h"
 
 namespace vellum {
-
-// (field name, category names); order carries no meaning.
-using FacetList = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
 class FacetPostings {
  public:
