@@ -24,10 +24,16 @@ void TermOpenSplit::settle() {
 const std::vector<uint32_t>& TermOpenSplit::distinct_terms(std::string_view text) {
   settle();
   terms_.clear();
-  vocab_.analyze(text, &terms_);
-  // Equal ids are equal terms, so id order serves to drop repeats.
-  std::sort(terms_.begin(), terms_.end());
-  terms_.erase(std::unique(terms_.begin(), terms_.end()), terms_.end());
+  if (++call_ == 0) {  // wrapped: forget every mark
+    std::fill(seen_in_.begin(), seen_in_.end(), 0);
+    call_ = 1;
+  }
+  vocab_.for_each_term(text, [this](uint32_t t) {
+    if (t >= seen_in_.size()) seen_in_.resize(std::max<size_t>(size_t{t} + 1, seen_in_.size() * 2));
+    if (seen_in_[t] == call_) return;
+    seen_in_[t] = call_;
+    terms_.push_back(t);
+  });
   return terms_;
 }
 
@@ -40,17 +46,17 @@ uint64_t TermOpenSplit::doc_estimate(const std::vector<uint32_t>& terms) const {
   return total;
 }
 
-bool TermOpenSplit::exceeds(const std::vector<uint32_t>& terms, uint64_t cap) const {
-  const uint64_t with = estimate_ + doc_estimate(terms);
+bool TermOpenSplit::exceeds(uint64_t cost, uint64_t cap) const {
+  const uint64_t with = estimate_ + cost;
   // Saturating: a cap near 2^64 must not be passed by wrapping.
   return with > cap || kSlackBytes > cap - with;
 }
 
-void TermOpenSplit::add(uint32_t local_id, const std::vector<uint32_t>& terms) {
+void TermOpenSplit::add(uint32_t local_id, const std::vector<uint32_t>& terms, uint64_t cost) {
   // The document's id is new to the split, so every insertion adds a
   // member: its estimate is exactly what the document adds.
   settle();
-  estimate_ += doc_estimate(terms);
+  estimate_ += cost;
   for (uint32_t t : terms) postings_.add(t, local_id);
 }
 

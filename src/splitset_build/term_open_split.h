@@ -28,19 +28,21 @@ class TermOpenSplit final : public OpenSplitBody {
   TermOpenSplit(TermVocabulary vocab, TermIndexOptions options)
       : vocab_(std::move(vocab)), options_(options) {}
 
-  // The distinct term ids of `text`, ascending; valid until the next call.
+  // The distinct term ids of `text`, in order of first occurrence; valid
+  // until the next call.
   const std::vector<uint32_t>& distinct_terms(std::string_view text);
 
   // What adding a document with these distinct terms (from distinct_terms,
   // which also readies the split after an encode) adds to the estimate.
   uint64_t doc_estimate(const std::vector<uint32_t>& terms) const;
 
-  // Whether the estimate after the document, with the comparison's slack,
-  // passes `cap`.
-  bool exceeds(const std::vector<uint32_t>& terms, uint64_t cap) const;
+  // Whether the estimate after a document of estimate `cost`, with the
+  // comparison's slack, passes `cap`.
+  bool exceeds(uint64_t cost, uint64_t cap) const;
 
-  // Adds the document `local_id`, new to the split, with its distinct terms.
-  void add(uint32_t local_id, const std::vector<uint32_t>& terms);
+  // Adds the document `local_id`, new to the split, with its distinct terms
+  // and their doc_estimate `cost`.
+  void add(uint32_t local_id, const std::vector<uint32_t>& terms, uint64_t cost);
 
   uint64_t estimate() const { return estimate_; }
   size_t term_count() const { return encoded_ ? encoded_->size() : postings_.term_count(); }
@@ -60,6 +62,10 @@ class TermOpenSplit final : public OpenSplitBody {
   TermIndexOptions options_;
   uint64_t estimate_ = 0;
   std::vector<uint32_t> terms_;  // scratch for distinct_terms
+  // Per term id, the distinct_terms call that last saw it: repeats within
+  // a document are dropped without sorting.
+  std::vector<uint32_t> seen_in_;
+  uint32_t call_ = 0;
 };
 
 }  // namespace vellum

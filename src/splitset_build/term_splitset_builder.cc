@@ -57,11 +57,13 @@ Result<TermSplitSetBuilder> TermSplitSetBuilder::create(const TermSplitSetBuilde
 Result<uint32_t> TermSplitSetBuilder::add_faceted(std::string_view text, const FacetList& facets) {
   VELLUM_RETURN_IF_ERROR(set_.check_add(facets));
   const std::vector<uint32_t>& terms = open_.distinct_terms(text);
+  uint64_t cost = open_.doc_estimate(terms);
   // An empty open split takes any document, whatever its size.
-  if (!set_.open_empty() && open_.exceeds(terms, set_.open_cap())) {
+  if (!set_.open_empty() && open_.exceeds(cost, set_.open_cap())) {
     VELLUM_RETURN_IF_ERROR(set_.seal(&open_));
+    cost = open_.doc_estimate(terms);  // every term is new to the new split
   }
-  open_.add(set_.next_local_id(), terms);
+  open_.add(set_.next_local_id(), terms, cost);
   return set_.commit(facets);
 }
 

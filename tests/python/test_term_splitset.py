@@ -132,21 +132,17 @@ def test_every_term_is_in_the_split_covering_its_document(tmp_path, seed, settin
 
 
 def test_byte_cap_200_seals_where_222_shares(tmp_path):
+    # 31 + 30 for the first document, 2 + 31 for the second: 61 + 33 + 128 = 222.
     layouts = []
     for cap in (200, 222):
         b = vellum.TermSplitSetBuilder(byte_cap=cap)
         b.add("alpha beta")
         b.add("alpha gamma")
-        try:
-            b.build(str(tmp_path / str(cap)))
-        except OSError as e:
-            # A one-document body that passes the cap is refused at build.
-            assert str(e).startswith("VLSS term split split-s0000")
-            layouts.append("refused")
-            continue
-        layouts.append([s.record.doc_count for s in read_split_set(tmp_path / str(cap)).splits])
-    assert layouts[1] == [2]
-    assert layouts[0] in ([1, 1], "refused")
+        b.build(str(tmp_path / str(cap)))
+        ss = read_split_set(tmp_path / str(cap))
+        layouts.append([sorted(s.body.terms) for s in ss.splits])
+    assert layouts == [[[b"alpha", b"beta"], [b"alpha", b"gamma"]],
+                       [[b"alpha", b"beta", b"gamma"]]]
 
 
 def test_single_document_over_its_cap_consumes_the_builder(tmp_path):
@@ -215,11 +211,7 @@ def test_documentation_texts():
     assert "`‹manifest_name›.vlss`" in cls.build.__doc__
 
 
-MISSING = [n for n in ALL_NAMES if not hasattr(vellum, n)]
-
-
-@pytest.mark.xfail(bool(MISSING), reason=f"not yet registered on this branch: {MISSING}",
-                   strict=True)
+@pytest.mark.xfail(reason="SplitSetWriter is not registered on main yet", strict=True)
 def test_all_twelve_names_in_order():
     assert vellum.__all__ == ALL_NAMES
     assert set(ALL_NAMES) <= set(dir(vellum))
