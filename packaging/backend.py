@@ -1,6 +1,8 @@
 """Build backend for vellum: configures and builds the extension with CMake
-and packs `vellum.abi3.so` into a wheel tagged cp311-abi3, and packs the
-sources into an sdist from which the same wheel builds.
+and packs `vellum.abi3.so`, its type stubs and the `vellum_tools` package
+(with its native part and the `vellum` console script) into a wheel tagged
+cp311-abi3, and packs the sources into an sdist from which the same wheel
+builds.
 
 It uses only the standard library, so `pip install .` works without a
 package index (pass --no-build-isolation where pip insists on one).
@@ -23,7 +25,8 @@ VERSION = "0.1.0"
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # Everything a build from the sdist, its tests and benchmarks need.
 SDIST_FILES = ["CMakeLists.txt", "pyproject.toml", "README.md"]
-SDIST_DIRS = ["src", "packaging", "scripts", "tools", "bench", "tests", "fuzz", "examples"]
+SDIST_DIRS = ["src", "packaging", "scripts", "tools", "bench", "tests", "fuzz", "examples",
+              "vellum_tools", "stubs"]
 SDIST_SKIP_DIRS = {"__pycache__", ".pytest_cache"}
 # Fixed timestamp, so one tree always gives the same archives.
 ARCHIVE_DATE = (2026, 1, 1, 0, 0, 0)
@@ -42,9 +45,38 @@ def _build_extension():
          f"-DPYTHON={sys.executable}", "-DVELLUM_TESTS=OFF", "-DVELLUM_BENCH=OFF"],
         check=True, stdout=sys.stderr)
     subprocess.run(
-        ["cmake", "--build", build_dir, "--target", "vellum_ext", "-j", str(os.cpu_count() or 1)],
+        ["cmake", "--build", build_dir, "--target", "vellum_ext", "vellum_tools_native",
+         "-j", str(os.cpu_count() or 1)],
         check=True, stdout=sys.stderr)
-    return os.path.join(build_dir, "python", f"{NAME}.abi3.so")
+    return os.path.join(build_dir, "python")
+
+
+def _read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def _package_files(module_dir):
+    """(name in the wheel, bytes) of the module, its stubs and vellum_tools."""
+    files = [
+        (f"{NAME}.abi3.so", _read(os.path.join(module_dir, f"{NAME}.abi3.so"))),
+        (f"{NAME}.pyi", _read(os.path.join(ROOT, "stubs", f"{NAME}.pyi"))),
+        ("vellum_tools/_native.abi3.so",
+         _read(os.path.join(module_dir, "vellum_tools", "_native.abi3.so"))),
+        ("vellum_tools/py.typed", b""),
+    ]
+    tools = os.path.join(ROOT, "vellum_tools")
+    for folder, dirs, names in sorted(os.walk(tools)):
+        dirs[:] = sorted(d for d in dirs if d != "__pycache__")
+        for n in sorted(names):
+            if n.endswith(".py"):
+                path = os.path.join(folder, n)
+                files.append((os.path.relpath(path, ROOT).replace(os.sep, "/"), _read(path)))
+    return files
+
+
+def _entry_points():
+    return "[console_scripts]\nvellum = vellum_tools.cli:main\n"
 
 
 def _metadata():
@@ -75,18 +107,18 @@ def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
         f.write(_metadata())
     with open(os.path.join(path, "WHEEL"), "w") as f:
         f.write(_wheel_file())
+    with open(os.path.join(path, "entry_points.txt"), "w") as f:
+        f.write(_entry_points())
     return dist_info
 
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
-    so_path = _build_extension()
-    with open(so_path, "rb") as f:
-        so = f.read()
+    module_dir = _build_extension()
     dist_info = f"{NAME}-{VERSION}.dist-info"
-    files = [
-        (f"{NAME}.abi3.so", so),
+    files = _package_files(module_dir) + [
         (f"{dist_info}/METADATA", _metadata().encode()),
         (f"{dist_info}/WHEEL", _wheel_file().encode()),
+        (f"{dist_info}/entry_points.txt", _entry_points().encode()),
     ]
     record = "".join(_record_line(n, d) for n, d in files) + f"{dist_info}/RECORD,,\n"
     wheel_name = f"{NAME}-{VERSION}-{_tag()}.whl"

@@ -23,6 +23,11 @@ for py in python3 /usr/bin/python3; do
     cp build/python/vellum.abi3.so "$target/"
   fi
   PYTHONPATH="$target" "$exe" -c "import sys, vellum; assert vellum.tokenize('Hello, World!')[0] == 0x68656c; print(sys.version.split()[0], 'imports', vellum.__file__)"
+  if [ -x "$target/bin/vellum" ]; then
+    PYTHONPATH="$target" "$target/bin/vellum" dataset --help >/dev/null
+    PYTHONPATH="$target" "$exe" -m vellum_tools --help >/dev/null
+    echo "  vellum console script and python -m vellum_tools run"
+  fi
   rm -rf "$target"
 done
 

@@ -1,0 +1,5 @@
+import sys
+
+from vellum_tools.cli import main
+
+sys.exit(main())
