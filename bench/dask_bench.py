@@ -52,7 +52,7 @@ def single(path: Path, out: Path) -> float:
     r = scaleout.build_shard(job, 0, shards.plan([str(path)], None, 1)[0], str(out))
     seconds = time.perf_counter() - t
     print(f"single process: {seconds:6.2f} s  {r.docs} docs, {r.splits} splits, "
-          f"{r.total_bytes / 1e6:.1f} MB of splits")
+          f"{r.total_bytes / 1e6:.1f} MB of splits, cpu {r.cpu_seconds:.1f} s")
     return seconds
 
 
@@ -71,6 +71,8 @@ def on_cluster(path: Path, out: Path, workers: int) -> float:
         scaleout.close(client)
     print(f"{workers} worker(s):     {seconds:6.2f} s  {r.docs} docs, {r.splits} splits, "
           f"merge {r.merge_seconds * 1000:.2f} ms, cluster start {startup:.1f} s")
+    for i, s in enumerate(r.shards):
+        print(f"    shard {i}: {s.docs} docs, task {s.seconds:.2f} s wall, {s.cpu_seconds:.2f} s cpu")
     return seconds
 
 
@@ -82,9 +84,13 @@ def main():
     path = corpus_jsonl(bb.prepare_corpus(int(args.target_mb * 1e6)))
     docs, text_bytes, _ = bb.corpus_info(bb.prepare_corpus(int(args.target_mb * 1e6)))
     print(f"corpus: {path.name}: {docs} documents, {text_bytes / 1e6:.1f} MB of text")
+    with open("/proc/loadavg") as f:
+        print(f"load average before: {f.read().split()[:3]} (machine shared with other builds)")
     base = single(path, args.out / "single")
     one = on_cluster(path, args.out / "w1", 1)
     two = on_cluster(path, args.out / "w2", 2)
+    with open("/proc/loadavg") as f:
+        print(f"load average after: {f.read().split()[:3]}")
     print(f"2 workers: {base / two:.2f}x the single process, {one / two:.2f}x 1 worker")
 
 

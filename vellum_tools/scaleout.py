@@ -54,6 +54,8 @@ class ShardResult:
     total_bytes: int
     bad_rows: int
     bytes_read: int
+    seconds: float = 0.0  # wall time of the task
+    cpu_seconds: float = 0.0
 
 
 @dataclass
@@ -65,6 +67,7 @@ class BuildResult:
     bad_rows: int
     bytes_read: int
     merge_seconds: float
+    shards: list = field(default_factory=list)  # ShardResult per shard, in order
 
 
 def new_builder(job: SplitJob, prefix: str):
@@ -105,6 +108,9 @@ def _publish(built: str, output: str) -> None:
 
 def build_shard(job: SplitJob, index: int, shard: Shard, output: str) -> ShardResult:
     """The task: one builder over one shard, split files into `output`."""
+    import time
+
+    started, cpu = time.perf_counter(), time.process_time()
     builder = new_builder(job, job.shard_prefix(index))
     bad, walk = _feed(builder, job, shard)
     local = not storage.is_url(output)
@@ -118,7 +124,8 @@ def build_shard(job: SplitJob, index: int, shard: Shard, output: str) -> ShardRe
             manifest = f.read()
         _publish(tmp, storage.local_path(output) if local else output)
     return ShardResult(manifest, stats.docs, stats.splits, stats.total_bytes, bad.count,
-                       walk.bytes_read)
+                       walk.bytes_read, time.perf_counter() - started,
+                       time.process_time() - cpu)
 
 
 def write_manifest_file(output: str, manifest_name: str, data: bytes) -> None:
@@ -175,7 +182,7 @@ def build_split_set(client, shards: list[Shard], job: SplitJob, output: str,
     write_manifest_file(output, manifest_name, merged)
     return BuildResult(merged, docs, sum(r.splits for r in results),
                        sum(r.total_bytes for r in results), sum(r.bad_rows for r in results),
-                       sum(r.bytes_read for r in results), merge_seconds)
+                       sum(r.bytes_read for r in results), merge_seconds, results)
 
 
 def connect(workers: int | None, scheduler: str | None):
