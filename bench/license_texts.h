@@ -9,7 +9,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 namespace vellum::bench {
 
@@ -30,6 +33,42 @@ inline std::string license_texts() {
     all += "\n\n";
   }
   return all;
+}
+
+// The licence texts repeated to about 8 MB; empty when not installed.
+inline const std::string& corpus() {
+  static const std::string text = [] {
+    constexpr size_t kCorpusBytes = 8u << 20;
+    const std::string one = license_texts();
+    std::string all;
+    if (one.empty()) return all;
+    while (all.size() < kCorpusBytes) all += one;
+    return all;
+  }();
+  return text;
+}
+
+// The corpus cut at blank lines: paragraph-sized documents, as a builder
+// would see them.
+inline const std::vector<std::string_view>& documents() {
+  static const std::vector<std::string_view> docs = [] {
+    std::vector<std::string_view> out;
+    std::string_view s = corpus();
+    while (!s.empty()) {
+      size_t cut = s.find("\n\n");
+      cut = cut == std::string_view::npos ? s.size() : cut + 2;
+      out.push_back(s.substr(0, cut));
+      s.remove_prefix(cut);
+    }
+    return out;
+  }();
+  return docs;
+}
+
+inline bool have_corpus(benchmark::State& state) {
+  if (!corpus().empty()) return true;
+  state.SkipWithError("no English text found under /usr/share/common-licenses");
+  return false;
 }
 
 }  // namespace vellum::bench

@@ -11,42 +11,9 @@
 
 namespace {
 
-constexpr size_t kCorpusBytes = 8u << 20;
-
-// Empty when the texts are not installed.
-const std::string& corpus() {
-  static const std::string text = [] {
-    const std::string one = vellum::bench::license_texts();
-    std::string all;
-    if (one.empty()) return all;
-    while (all.size() < kCorpusBytes) all += one;
-    return all;
-  }();
-  return text;
-}
-
-// The corpus cut at blank lines: paragraph-sized documents, as a dataset
-// builder would see them.
-const std::vector<std::string_view>& documents() {
-  static const std::vector<std::string_view> docs = [] {
-    std::vector<std::string_view> out;
-    std::string_view s = corpus();
-    while (!s.empty()) {
-      size_t cut = s.find("\n\n");
-      cut = cut == std::string_view::npos ? s.size() : cut + 2;
-      out.push_back(s.substr(0, cut));
-      s.remove_prefix(cut);
-    }
-    return out;
-  }();
-  return docs;
-}
-
-bool have_corpus(benchmark::State& state) {
-  if (!corpus().empty()) return true;
-  state.SkipWithError("no English text found under /usr/share/common-licenses");
-  return false;
-}
+using vellum::bench::corpus;
+using vellum::bench::documents;
+using vellum::bench::have_corpus;
 
 void BM_NgramKeys3_Paragraphs(benchmark::State& state) {
   if (!have_corpus(state)) return;

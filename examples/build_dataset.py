@@ -11,19 +11,7 @@ import sys
 
 import vellum
 
-LICENSES = "/usr/share/common-licenses"
-
-
-def paragraphs():
-    for name in sorted(os.listdir(LICENSES)):
-        path = os.path.join(LICENSES, name)
-        if os.path.islink(path) or not os.path.isfile(path):
-            continue
-        with open(path, encoding="utf-8", errors="replace") as f:
-            text = f.read()
-        for i, para in enumerate(p.strip() for p in text.split("\n\n")):
-            if para:
-                yield name, i, " ".join(para.split())
+from licences_jsonl import paragraphs  # the same paragraphs the main job indexes
 
 
 def main(out_dir):

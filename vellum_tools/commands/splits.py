@@ -15,6 +15,8 @@ examples:
   vellum splits docs.jsonl -o set/ --byte-cap 32MiB
   vellum splits docs.jsonl.zst -o set/ --policy stable_key --facet lang --name-prefix corpus
   vellum splits docs.jsonl -o set/ --terms --language english --stopwords
+  vellum splits big.jsonl -o s3://bucket/set --workers 8
+  vellum splits part-*.jsonl.gz -o /shared/set --scheduler tcp://10.0.0.5:8786
 
 Documents get global ids in input order, or in descending --rank (input
 order among equal ranks; the documents are then held in memory until all
@@ -64,6 +66,14 @@ def register(sub) -> None:
     stem.add_argument("--no-stem", dest="stem", action="store_false")
     p.add_argument("--stopwords", action="store_true", default=None,
                    help="drop the language's stop words (with --terms)")
+    cluster = p.add_mutually_exclusive_group()
+    cluster.add_argument("--workers", type=options.ranged(1, 4096), default=None, metavar="N",
+                         help="build shards in parallel on a local Dask cluster of N processes")
+    cluster.add_argument("--scheduler", default=None, metavar="ADDRESS",
+                         help="build shards in parallel on the Dask cluster at ADDRESS")
+    p.add_argument("--shards", type=options.ranged(1, 1 << 20), default=None, metavar="N",
+                   help="byte ranges to cut one JSONL input into (default: one per "
+                        "worker); several inputs are one shard each")
     options.add_quiet(p)
     p.set_defaults(run=run)
 
@@ -74,22 +84,29 @@ def _refuse(args, pairs, why: str) -> None:
         raise ToolError(f"{', '.join(given)} {why}")
 
 
-def make_builder(args):
+def builder_options(args) -> dict:
+    """The builder's constructor keywords, without the name prefix."""
     common = dict(policy=args.policy, byte_cap=args.byte_cap, head_boundary=args.head_boundary,
-                  name_prefix=args.name_prefix, sortcol=args.sortcol,
-                  byte_cap_max=args.byte_cap_max, case_sensitive=args.case_sensitive)
+                  sortcol=args.sortcol, byte_cap_max=args.byte_cap_max,
+                  case_sensitive=args.case_sensitive)
     if args.terms:
         _refuse(args, _NGRAM_ONLY, "apply to n-gram splits only, not with --terms")
-        vellum = require_api("TermSplitSetBuilder")
-        return vellum.TermSplitSetBuilder(language=args.language, stem=args.stem,
-                                          stopwords=bool(args.stopwords), **common)
+        return dict(language=args.language, stem=args.stem,
+                    stopwords=bool(args.stopwords), **common)
     _refuse(args, _TERM_ONLY, "apply to term splits only: add --terms")
-    vellum = require_api("SplitSetBuilder")
-    return vellum.SplitSetBuilder(
+    return dict(
         gram_size=3 if args.gram_size is None else args.gram_size,
         stride=args.stride or 0,
         bloom_bits_per_key=10 if args.bloom_bits_per_key is None else args.bloom_bits_per_key,
         **common)
+
+
+def make_builder(args):
+    opts = builder_options(args)
+    if args.terms:
+        return require_api("TermSplitSetBuilder").TermSplitSetBuilder(
+            name_prefix=args.name_prefix, **opts)
+    return require_api("SplitSetBuilder").SplitSetBuilder(name_prefix=args.name_prefix, **opts)
 
 
 def row_extractor(args):
@@ -109,6 +126,12 @@ def row_extractor(args):
 
 
 def run(args) -> None:
+    if args.workers or args.scheduler:
+        from vellum_tools.commands.splits_parallel import run_parallel
+        run_parallel(args)
+        return
+    if args.shards:
+        raise ToolError("--shards needs --workers or --scheduler")
     builder = make_builder(args)
     sources = inputs.resolve(args.inputs, args.format)
     bad = BadRows(args.skip_bad)
