@@ -10,6 +10,7 @@
 
 #include "common/sink.h"
 #include "common/status.h"
+#include "index/vls_format.h"
 
 namespace vellum {
 
@@ -17,9 +18,6 @@ struct IndexEntry {
   uint64_t key;
   std::string posting;  // serialize_posting bytes, opaque to the writer
 };
-
-// Default dictionary entries per sparse-index block, used for stride 0.
-inline constexpr uint32_t kDefaultStride = 512;
 
 // Sorts `entries` by key, rejects duplicate keys before writing anything,
 // and writes the index to `file`, which it closes on every path. Version 3
