@@ -48,6 +48,8 @@ class [[nodiscard]] Checked {
   T& value() & { return std::get<0>(v_); }
   const T& value() const& { return std::get<0>(v_); }
   T&& value() && { return std::get<0>(std::move(v_)); }
+  T& operator*() & { return value(); }
+  const T& operator*() const& { return value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
   const Problem& problem() const { return std::get<1>(v_); }
