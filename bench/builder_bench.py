@@ -120,6 +120,18 @@ def corpus_info(path):
     return docs, total, passes
 
 
+def corpus_rows(path):
+    """Yields the corpus as Builder.add rows: (rank, text, record, facets)."""
+    state = 0xC0FFEE
+    with open(path, encoding="utf-8") as f:
+        for doc, line in enumerate(f):
+            stem, text = line.rstrip("\n").split("\t", 1)
+            state = lcg(state)
+            rank = (state >> 33) % 1_000_000  # ties are common, as in real ranks
+            record = b'{"doc":%d,"src":"%s"}' % (doc, stem.encode())
+            yield rank, text, record, {"source": [stem]}
+
+
 # --------------------------------------------------------------------------
 # Measurement
 
@@ -169,25 +181,19 @@ def main():
     builder = vellum.Builder()
     add_seconds = 0.0
     batch_seconds = []
-    state = 0xC0FFEE
     batch = []
-    with open(path, encoding="utf-8") as f:
-        for doc, line in enumerate(f):
-            stem, text = line.rstrip("\n").split("\t", 1)
-            state = lcg(state)
-            rank = (state >> 33) % 1_000_000  # ties are common, as in real ranks
-            record = b'{"doc":%d,"src":"%s"}' % (doc, stem.encode())
-            batch.append((rank, text, record, {"source": [stem]}))
-            if len(batch) == args.batch:
-                t = time.perf_counter()
-                builder.add_many(batch)
-                batch_seconds.append(time.perf_counter() - t)
-                batch = []
-        if batch:
+    for row in corpus_rows(path):
+        batch.append(row)
+        if len(batch) == args.batch:
             t = time.perf_counter()
             builder.add_many(batch)
-            add_seconds += time.perf_counter() - t
+            batch_seconds.append(time.perf_counter() - t)
             batch = []
+    if batch:
+        t = time.perf_counter()
+        builder.add_many(batch)
+        add_seconds += time.perf_counter() - t
+        batch = []
     add_seconds += sum(batch_seconds)
     staged_kb = status_kb("VmRSS") - base_rss
     add_peak_kb = status_kb("VmHWM") - base_rss

@@ -13,6 +13,8 @@ packages=(
   libicu-dev                  # only for the test that cross-checks our Unicode tables
   python3-faiss libopenblas0-pthread  # interoperability tests and the training benchmark
   python3-hypothesis          # property tests
+  clang libclang-rt-14-dev    # libFuzzer targets
+  python3-build               # python3 -m build (sdist, wheel)
 )
 
 missing=()

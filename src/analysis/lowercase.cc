@@ -12,16 +12,13 @@ constexpr char32_t kCapitalSigma = 0x03A3;
 constexpr char32_t kSmallSigma = 0x03C3;
 constexpr char32_t kFinalSigma = 0x03C2;
 
-// The final-sigma context, read as the regular expressions of the default
-// case conversion: before C is `cased case-ignorable*`, after C is not
-// `case-ignorable* cased`. A character that is both cased and
-// case-ignorable (modifier letters such as U+02B0) therefore counts as the
-// cased letter, so the cased test comes before the skip.
+// The final-sigma context: before C is `cased case-ignorable*`, after C is
+// not `case-ignorable* cased`. Case-ignorable characters are skipped before
+// the cased test, as the common case-conversion libraries do, so a
+// character that is both cased and case-ignorable (modifier letters such as
+// U+02B0) is context, not the cased letter. Readers computing facet keys
+// with those libraries then get the same bytes.
 bool is_final_sigma(const std::vector<char32_t>& cps, size_t i) {
-  // Case-ignorable characters are skipped before the cased test, as the
-  // common case-conversion libraries do; a character that is both (U+02B0)
-  // is thus context, not the cased letter. Readers computing facet keys with
-  // those libraries then get the same bytes.
   bool cased_before = false;
   for (size_t k = i; k-- > 0;) {
     if (unicode::is_case_ignorable(cps[k])) continue;

@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <limits>
 #include <iterator>
-#include <map>
 #include <string_view>
 #include <utility>
 
 #include "analysis/ngram_keys.h"
+#include "build/facet_postings.h"
 #include "build/key_postings.h"
 #include "common/sink.h"
 #include "facet/facet_sidecar.h"
-#include "index/bitmap.h"
-#include "index/posting.h"
 #include "index/record_writer.h"
 #include "index/vls_writer.h"
 
@@ -22,30 +20,66 @@ namespace {
 
 constexpr uint32_t kContainerSpan = 65536;
 
-// Field name -> category name -> ids; both levels in bytewise name order
-// (std::string compares as unsigned bytes).
-using FacetMap = std::map<std::string, std::map<std::string, Bitmap, std::less<>>, std::less<>>;
+// Document id d is the staged record order[d]: rank descending, staging
+// order among equal ranks. Sorting compact (rank, index) pairs with the
+// index as tie-break gives exactly the stable order without touching the
+// records from the comparator.
+std::vector<uint32_t> rank_order(const std::vector<StagedRecord>& records) {
+  const uint32_t n = static_cast<uint32_t>(records.size());
+  std::vector<std::pair<int64_t, uint32_t>> by_rank(n);
+  for (uint32_t i = 0; i < n; ++i) by_rank[i] = {records[i].rank, i};
+  std::sort(by_rank.begin(), by_rank.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first > b.first : a.second < b.second;
+  });
+  std::vector<uint32_t> order(n);
+  for (uint32_t d = 0; d < n; ++d) order[d] = by_rank[d].second;
+  return order;
+}
 
-std::vector<FacetField> sidecar_input(FacetMap* facets, uint32_t head_boundary) {
-  std::vector<FacetField> fields;
-  fields.reserve(facets->size());
-  for (auto& [field_name, categories] : *facets) {
-    FacetField field;
-    field.name = field_name;
-    field.categories.reserve(categories.size());
-    for (auto& [category_name, ids] : categories) {
-      HeadTail parts = split_head_tail(ids, head_boundary);
-      FacetCategory cat;
-      cat.name = category_name;
-      cat.doc_count = static_cast<uint32_t>(ids.cardinality());
-      cat.head = std::move(parts.head);
-      cat.tail = std::move(parts.tail);
-      ids.reset();
-      field.categories.push_back(std::move(cat));
-    }
-    fields.push_back(std::move(field));
+// The n-gram keys and facet memberships of every document, in id order.
+void collect_postings(const std::vector<StagedRecord>& records,
+                      const std::vector<uint32_t>& order, uint16_t gram_size,
+                      KeyPostings* postings, FacetPostings* facets) {
+  const size_t n = order.size();
+  NgramKeyer keyer;
+  for (size_t d = 0; d < n; ++d) {
+    // Rank order visits the staged records at random: fetch a record a
+    // few documents ahead and, once it has arrived, its text.
+    if (d + 16 < n) __builtin_prefetch(&records[order[d + 16]]);
+    if (d + 8 < n) __builtin_prefetch(records[order[d + 8]].text.data());
+    const StagedRecord& rec = records[order[d]];
+    const uint32_t doc = static_cast<uint32_t>(d);
+    postings->add_doc(doc, keyer.keys(rec.text, gram_size, true));
+    facets->add_doc(doc, rec.facets);
   }
-  return fields;
+  postings->finish();
+}
+
+// Postings are encoded one at a time as the index is written, so
+// serialized postings and the collected sets never coexist; the sets are
+// released once written.
+Status write_index_file(const std::string& path, uint16_t gram_size, KeyPostings* postings) {
+  VELLUM_ASSIGN_OR_RETURN(FileSink file, FileSink::create(path));
+  Status s = close_after(write_index_from(&file, gram_size, 0, true, postings), &file);
+  postings->clear();
+  return s;
+}
+
+Status write_sidecar_file(const std::string& path, std::vector<FacetField> fields) {
+  VELLUM_ASSIGN_OR_RETURN(FileSink file, FileSink::create(path));
+  return write_facet_sidecar(std::move(file), std::move(fields), true);
+}
+
+// records.bin, then records.idx, in document-id order.
+Status write_record_files(const std::string& out_dir, const std::vector<StagedRecord>& records,
+                          const std::vector<uint32_t>& order) {
+  VELLUM_ASSIGN_OR_RETURN(FileSink bin, FileSink::create(join_path(out_dir, "records.bin")));
+  VELLUM_ASSIGN_OR_RETURN(FileSink idx, FileSink::create(join_path(out_dir, "records.idx")));
+  VELLUM_ASSIGN_OR_RETURN(
+      RecordWriter writer,
+      RecordWriter::create(std::move(bin), std::move(idx), static_cast<uint32_t>(order.size())));
+  for (uint32_t id : order) VELLUM_RETURN_IF_ERROR(writer.append(records[id].record));
+  return writer.finish();
 }
 
 }  // namespace
@@ -80,84 +114,22 @@ void Builder::add_many(std::vector<StagedRecord> records) {
 Result<BuildStats> Builder::build(const std::string& out_dir) const {
   // Ids are 32-bit; refuse before touching the file system.
   VELLUM_RETURN_IF_ERROR(check_document_count(records_.size()));
-  const uint32_t n = static_cast<uint32_t>(records_.size());
-
   VELLUM_RETURN_IF_ERROR(create_dirs(out_dir));
-
-  // Document id d is the staged record order[d]: rank descending, staging
-  // order among equal ranks. Sorting compact (rank, index) pairs with the
-  // index as tie-break gives exactly the stable order without touching the
-  // records from the comparator.
-  std::vector<uint32_t> order(n);
-  {
-    std::vector<std::pair<int64_t, uint32_t>> by_rank(n);
-    for (uint32_t i = 0; i < n; ++i) by_rank[i] = {records_[i].rank, i};
-    std::sort(by_rank.begin(), by_rank.end(), [](const auto& a, const auto& b) {
-      return a.first != b.first ? a.first > b.first : a.second < b.second;
-    });
-    for (uint32_t d = 0; d < n; ++d) order[d] = by_rank[d].second;
-  }
+  const std::vector<uint32_t> order = rank_order(records_);
 
   KeyPostings postings;
-  FacetMap facets;
-  {
-    NgramKeyer keyer;
-    for (uint32_t d = 0; d < n; ++d) {
-      // Rank order visits the staged records at random: fetch a record a
-      // few documents ahead and, once it has arrived, its text.
-      if (d + 16 < n) __builtin_prefetch(&records_[order[d + 16]]);
-      if (d + 8 < n) __builtin_prefetch(records_[order[d + 8]].text.data());
-      const StagedRecord& rec = records_[order[d]];
-      postings.add_doc(d, keyer.keys(rec.text, gram_size_, true));
-      for (const auto& [field_name, categories] : rec.facets) {
-        auto field = facets.find(field_name);
-        if (field == facets.end()) field = facets.emplace(field_name, FacetMap::mapped_type()).first;
-        for (const std::string& category_name : categories) {
-          auto cat = field->second.find(category_name);
-          if (cat == field->second.end()) cat = field->second.emplace(category_name, Bitmap()).first;
-          cat->second.add(d);
-        }
-      }
-    }
-    postings.finish();
-  }
-
+  FacetPostings facets;
+  collect_postings(records_, order, gram_size_, &postings, &facets);
   BuildStats stats;
-  stats.docs = n;
+  stats.docs = order.size();
   stats.ngrams = postings.count();
-  {
-    // Postings are encoded one at a time as the index is written, so
-    // serialized postings and the collected sets never coexist.
-    Result<FileSink> file = FileSink::create(join_path(out_dir, "index.vls"));
-    if (!file.ok()) return file.error();
-    Status written = write_index_from(&*file, gram_size_, 0, true, &postings);
-    Status closed = file->close();
-    postings.clear();
-    VELLUM_RETURN_IF_ERROR(written);
-    VELLUM_RETURN_IF_ERROR(closed);
-  }
+  stats.fields = facets.field_count();
 
-  stats.fields = facets.size();
-  {
-    std::vector<FacetField> fields = sidecar_input(&facets, head_boundary_);
-    Result<FileSink> file = FileSink::create(join_path(out_dir, "index.vlf"));
-    if (!file.ok()) return file.error();
-    VELLUM_RETURN_IF_ERROR(write_facet_sidecar(std::move(file).value(), std::move(fields), true));
-  }
-
-  {
-    Result<FileSink> bin = FileSink::create(join_path(out_dir, "records.bin"));
-    if (!bin.ok()) return bin.error();
-    Result<FileSink> idx = FileSink::create(join_path(out_dir, "records.idx"));
-    if (!idx.ok()) return idx.error();
-    Result<RecordWriter> writer =
-        RecordWriter::create(std::move(bin).value(), std::move(idx).value(), n);
-    if (!writer.ok()) return writer.error();
-    for (uint32_t d = 0; d < n; ++d) {
-      VELLUM_RETURN_IF_ERROR(writer->append(records_[order[d]].record));
-    }
-    VELLUM_RETURN_IF_ERROR(writer->finish());
-  }
+  VELLUM_RETURN_IF_ERROR(
+      write_index_file(join_path(out_dir, "index.vls"), gram_size_, &postings));
+  VELLUM_RETURN_IF_ERROR(
+      write_sidecar_file(join_path(out_dir, "index.vlf"), facets.take_fields(head_boundary_)));
+  VELLUM_RETURN_IF_ERROR(write_record_files(out_dir, records_, order));
   return stats;
 }
 

@@ -86,6 +86,11 @@ Status FileSink::close() {
   return s;
 }
 
+Status close_after(Status written, FileSink* file) {
+  Status closed = file->close();
+  return written.ok() ? closed : written;
+}
+
 Status create_dirs(const std::string& path) {
   std::error_code ec;
   std::filesystem::create_directories(path, ec);

@@ -55,6 +55,11 @@ class FileSink final : public Sink {
   std::string buf_;
 };
 
+// Closes `file` after a write step that returned `written`, on every path,
+// and keeps the first failure: the write's, else the close's. Use as
+// `return close_after(write(&file), &file);`.
+Status close_after(Status written, FileSink* file);
+
 // Creates `path` and any missing parents; an existing directory is fine.
 Status create_dirs(const std::string& path);
 

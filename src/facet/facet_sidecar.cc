@@ -7,6 +7,7 @@
 #include "analysis/lowercase.h"
 #include "common/coding.h"
 #include "facet/facet_key.h"
+#include "facet/vlsf_format.h"
 
 namespace vellum {
 
@@ -29,7 +30,7 @@ Status intern(std::string* blob, const std::string& name, NameRef* ref) {
   if (blob->size() > kU32Max) {
     return Error(ErrorKind::kIo, "facet string blob size exceeds the 32-bit limit");
   }
-  if (name.size() > 0xFFFF) {
+  if (name.size() > kVlsfMaxNameLength) {
     return Error(ErrorKind::kIo, "facet name exceeds the 16-bit length limit");
   }
   ref->offset = static_cast<uint32_t>(blob->size());
@@ -68,8 +69,8 @@ Status write_sidecar(Sink* sink, std::vector<FacetField> fields, bool fold_case)
   const uint64_t field_count = fields.size();
   const uint64_t category_count = entries.size();
   std::string buf;
-  buf.append("VLSF", 4);
-  PutU16(&buf, 1);
+  buf.append(kVlsfMagic);
+  PutU16(&buf, kVlsfVersion);
   PutU16(&buf, fold_case ? 0 : 1);
   PutU32(&buf, static_cast<uint32_t>(field_count));
   PutU32(&buf, static_cast<uint32_t>(category_count));
@@ -83,7 +84,8 @@ Status write_sidecar(Sink* sink, std::vector<FacetField> fields, bool fold_case)
     PutU32(&buf, static_cast<uint32_t>(fields[f].categories.size()));
   }
 
-  uint64_t offset = 24 + 16 * field_count + 36 * category_count + blob.size();
+  uint64_t offset = kVlsfHeaderSize + kVlsfFieldEntrySize * field_count +
+                    kVlsfCategoryEntrySize * category_count + blob.size();
   for (const CategoryEntry& e : entries) {
     PutU64(&buf, e.key);
     PutU64(&buf, offset);
@@ -122,9 +124,7 @@ Status write_sidecar(Sink* sink, std::vector<FacetField> fields, bool fold_case)
 }  // namespace
 
 Status write_facet_sidecar(FileSink file, std::vector<FacetField> fields, bool fold_case) {
-  Status s = write_sidecar(&file, std::move(fields), fold_case);
-  Status c = file.close();
-  return s.ok() ? c : s;
+  return close_after(write_sidecar(&file, std::move(fields), fold_case), &file);
 }
 
 Status encode_facet_sidecar(std::string* out, std::vector<FacetField> fields,

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/coding.h"
+#include "index/posting_format.h"
 
 namespace vellum {
 
@@ -34,10 +35,6 @@ Bitmap without_runs(const roaring_bitmap_t* r) {
   return copy;
 }
 
-constexpr uint32_t kNoRunCookie = 12346;
-constexpr size_t kMaxArrayCard = 4096;
-constexpr size_t kBitmapContainerBytes = 8192;
-
 // End of the container that starts at ids[i]: the first id with a higher
 // 16-bit key.
 size_t container_end(const uint32_t* ids, size_t i, size_t n) {
@@ -47,7 +44,7 @@ size_t container_end(const uint32_t* ids, size_t i, size_t n) {
 }
 
 size_t container_bytes(size_t card) {
-  return card > kMaxArrayCard ? kBitmapContainerBytes : 2 * card;
+  return card > kMaxArrayCardinality ? kBitmapContainerBytes : 2 * card;
 }
 
 }  // namespace
@@ -81,7 +78,7 @@ void append_sorted_ids_posting(const uint32_t* ids, size_t n, std::string* out) 
     descriptor += 4;
     EncodeU32(offset, static_cast<uint32_t>(body - head));
     offset += 4;
-    if (card > kMaxArrayCard) {
+    if (card > kMaxArrayCardinality) {
       std::memset(body, 0, kBitmapContainerBytes);
       for (size_t k = i; k < end; ++k) {
         const uint32_t low = ids[k] & 0xFFFF;

@@ -4,13 +4,14 @@
 #include <utility>
 
 #include "common/coding.h"
+#include "index/record_format.h"
 
 namespace vellum {
 
 Result<RecordWriter> RecordWriter::create(FileSink bin, FileSink idx, uint32_t count) {
   std::string header;
-  header.append("VLSR", 4);
-  PutU16(&header, 1);  // version
+  header.append(kRecordIndexMagic);
+  PutU16(&header, kRecordIndexVersion);
   PutU16(&header, 0);
   PutU32(&header, count);
   PutU32(&header, 0);
@@ -22,17 +23,15 @@ Result<RecordWriter> RecordWriter::create(FileSink bin, FileSink idx, uint32_t c
 Status RecordWriter::append(std::string_view record) {
   VELLUM_RETURN_IF_ERROR(bin_.append(record));
   offset_ += record.size();
-  char b[8];
+  char b[kRecordOffsetSize];
   EncodeU64(b, offset_);
-  VELLUM_RETURN_IF_ERROR(idx_.append(std::string_view(b, 8)));
+  VELLUM_RETURN_IF_ERROR(idx_.append(std::string_view(b, sizeof b)));
   ++appended_;
   return Status();
 }
 
 Status RecordWriter::finish() {
-  Status a = bin_.close();
-  Status b = idx_.close();
-  return a.ok() ? b : a;
+  return close_after(bin_.close(), &idx_);
 }
 
 }  // namespace vellum

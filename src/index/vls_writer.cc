@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/coding.h"
+#include "index/vls_format.h"
 
 namespace vellum {
 
@@ -71,17 +72,18 @@ Status write_index_from(Sink* sink, uint16_t gram_size, uint32_t stride,
   if (stride == 0) stride = kDefaultStride;
   const uint32_t n32 = static_cast<uint32_t>(n);
   const uint32_t blocks = n32 / stride + (n32 % stride != 0 ? 1 : 0);
-  const uint64_t header = folded ? 16 : 18;
-  uint64_t offset = header + 8 * uint64_t{blocks} + 20 * uint64_t{n32};
+  const uint64_t header = folded ? kVlsFoldedHeaderSize : kVlsCaseSensitiveHeaderSize;
+  uint64_t offset =
+      header + kVlsSparseEntrySize * uint64_t{blocks} + kVlsDictEntrySize * uint64_t{n32};
 
   std::string buf;
   buf.reserve(kChunk + 64);
-  buf.append("VLSI", 4);
-  PutU16(&buf, folded ? 3 : 4);
+  buf.append(kVlsMagic);
+  PutU16(&buf, folded ? kVlsFoldedVersion : kVlsCaseSensitiveVersion);
   PutU16(&buf, gram_size);
   PutU32(&buf, n32);
   PutU32(&buf, stride);
-  if (!folded) PutU16(&buf, 1);  // bit 0: keys are case-sensitive
+  if (!folded) PutU16(&buf, kVlsFlagCaseSensitive);
 
   for (uint32_t b = 0; b < blocks; ++b) {
     PutU64(&buf, source->key(uint64_t{b} * stride));
@@ -122,9 +124,7 @@ Status write_index_from(Sink* sink, uint16_t gram_size, uint32_t stride,
 
 Status write_index(FileSink file, uint16_t gram_size, uint32_t stride,
                    std::vector<IndexEntry> entries, bool folded) {
-  Status s = write_entries(&file, gram_size, stride, std::move(entries), folded);
-  Status c = file.close();
-  return s.ok() ? c : s;
+  return close_after(write_entries(&file, gram_size, stride, std::move(entries), folded), &file);
 }
 
 Status write_index(std::string* out, uint16_t gram_size, uint32_t stride,

@@ -14,6 +14,10 @@
 #include <vector>
 
 #include "common/coding.h"
+#include "facet/vlsf_format.h"
+#include "index/posting_format.h"
+#include "index/record_format.h"
+#include "index/vls_format.h"
 
 namespace vellum::testing {
 
@@ -44,8 +48,6 @@ class Reader {
 
 // ---- portable Roaring posting, no-run layout only ----
 
-constexpr uint32_t kNoRunCookie = 12346;
-
 struct Posting {
   std::vector<uint16_t> container_keys;
   std::vector<uint32_t> container_cards;
@@ -69,11 +71,11 @@ inline Posting decode_posting(std::string_view bytes) {
     const uint32_t high = uint32_t{p.container_keys[i]} << 16;
     const uint32_t card = p.container_cards[i];
     size_t before = p.ids.size();
-    if (card <= 4096) {
+    if (card <= kMaxArrayCardinality) {
       for (uint32_t k = 0; k < card; ++k) p.ids.push_back(high | r.u16());
     } else {
-      Reader words(r.take(8192));
-      for (uint32_t w = 0; w < 1024; ++w) {
+      Reader words(r.take(kBitmapContainerBytes));
+      for (uint32_t w = 0; w < kBitmapContainerBytes / 8; ++w) {
         uint64_t bits = words.u64();
         for (uint32_t b = 0; b < 64; ++b) {
           if (bits >> b & 1) p.ids.push_back(high | (w * 64 + b));
@@ -111,18 +113,21 @@ struct VlsFile {
 inline VlsFile decode_vls(std::string_view bytes) {
   Reader r(bytes);
   VlsFile f;
-  require(r.take(4) == "VLSI", "magic");
+  require(r.take(kVlsMagic.size()) == kVlsMagic, "magic");
   f.version = r.u16();
   f.gram_size = r.u16();
   f.key_count = r.u32();
   f.stride = r.u32();
-  require(f.version == 3 || f.version == 4, "version");
+  require(f.version == kVlsFoldedVersion || f.version == kVlsCaseSensitiveVersion, "version");
   require(f.stride != 0, "stride 0 in file");
-  if (f.version == 4) require(r.u16() == 1, "flags word");
+  if (f.version == kVlsCaseSensitiveVersion) {
+    require(r.u16() == kVlsFlagCaseSensitive, "flags word");
+  }
   f.header_len = r.pos();
   const uint64_t blocks = (uint64_t{f.key_count} + f.stride - 1) / f.stride;
   for (uint64_t b = 0; b < blocks; ++b) f.sparse.push_back(r.u64());
-  uint64_t expect = f.header_len + 8 * blocks + 20 * uint64_t{f.key_count};
+  uint64_t expect =
+      f.header_len + kVlsSparseEntrySize * blocks + kVlsDictEntrySize * uint64_t{f.key_count};
   for (uint32_t i = 0; i < f.key_count; ++i) {
     VlsEntry e;
     e.key = r.u64();
@@ -172,16 +177,18 @@ struct VlsfFile {
 inline VlsfFile decode_vlsf(std::string_view bytes) {
   Reader r(bytes);
   VlsfFile f;
-  require(r.take(4) == "VLSF", "magic");
+  require(r.take(kVlsfMagic.size()) == kVlsfMagic, "magic");
   f.version = r.u16();
   f.case_sensitive = r.u16();
   const uint32_t nf = r.u32();
   const uint32_t nk = r.u32();
   const uint32_t nb = r.u32();
   require(r.u32() == 0, "header reserved");
-  const uint64_t meta = 24 + 16 * uint64_t{nf} + 36 * uint64_t{nk} + nb;
+  const uint64_t tables =
+      kVlsfHeaderSize + kVlsfFieldEntrySize * uint64_t{nf} + kVlsfCategoryEntrySize * uint64_t{nk};
+  const uint64_t meta = tables + nb;
   require(meta <= bytes.size(), "meta region truncated");
-  f.blob = std::string(bytes.substr(24 + 16 * uint64_t{nf} + 36 * uint64_t{nk}, nb));
+  f.blob = std::string(bytes.substr(tables, nb));
   auto name_at = [&](uint32_t off, uint16_t len) {
     require(uint64_t{off} + len <= nb, "name out of blob");
     return std::string(f.blob.substr(off, len));
@@ -227,12 +234,13 @@ inline VlsfFile decode_vlsf(std::string_view bytes) {
 
 inline std::vector<std::string> decode_records(std::string_view bin, std::string_view idx) {
   Reader r(idx);
-  require(r.take(4) == "VLSR", "magic");
-  require(r.u16() == 1, "version");
+  require(r.take(kRecordIndexMagic.size()) == kRecordIndexMagic, "magic");
+  require(r.u16() == kRecordIndexVersion, "version");
   require(r.u16() == 0, "reserved");
   const uint32_t n = r.u32();
   require(r.u32() == 0, "reserved");
-  require(idx.size() == 16 + 8 * (uint64_t{n} + 1), "records.idx length");
+  require(idx.size() == kRecordIndexHeaderSize + kRecordOffsetSize * (uint64_t{n} + 1),
+          "records.idx length");
   std::vector<uint64_t> offsets;
   for (uint64_t i = 0; i <= n; ++i) offsets.push_back(r.u64());
   require(offsets[0] == 0, "offsets[0]");
