@@ -43,7 +43,8 @@ TEST(FstReader, SingleTransitionNodeOfTheSmallestMap) {
 }
 
 TEST(FstReader, EmptyMapAndWideNodes) {
-  FstReader empty = open_ok(testing::fst_image({}));
+  const std::string no_keys = testing::fst_image({});  // readers view their bytes
+  FstReader empty = open_ok(no_keys);
   EXPECT_TRUE(empty.entries(0).value().empty());
   EXPECT_FALSE(empty.lower_bound("").value().has_value());
 
@@ -51,7 +52,8 @@ TEST(FstReader, EmptyMapAndWideNodes) {
   // a 256-byte index.
   std::map<std::string, uint64_t> map;
   for (int i = 0; i < 70; ++i) map["pre" + std::string(1, static_cast<char>(40 + i))] = 1000 + i;
-  FstReader r = open_ok(testing::fst_image(map));
+  const std::string wide = testing::fst_image(map);
+  FstReader r = open_ok(wide);
   auto all = r.entries(1000);
   ASSERT_TRUE(all.ok()) << all.problem().describe();
   ASSERT_EQ(all->size(), 70u);
@@ -72,12 +74,13 @@ TEST(FstReader, LowerBoundAgreesWithAnOrderedMap) {
     for (size_t n = 1 + rng() % 6; n > 0; --n) k.push_back(static_cast<char>('a' + rng() % 5));
     map[k] = rng();
   }
-  FstReader r = open_ok(testing::fst_image(map));
+  const std::string img = testing::fst_image(map);
+  FstReader r = open_ok(img);
   for (int q = 0; q < 2000; ++q) {
     std::string k;
     for (size_t n = rng() % 7; n > 0; --n) k.push_back(static_cast<char>('a' + rng() % 6));
     auto got = r.lower_bound(k);
-    ASSERT_TRUE(got.ok());
+    ASSERT_TRUE(got.ok()) << k << ": " << got.problem().describe();
     auto want = map.lower_bound(k);
     ASSERT_EQ(got->has_value(), want != map.end()) << k;
     if (want == map.end()) continue;
