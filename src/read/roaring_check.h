@@ -13,9 +13,9 @@
 //               pairs, ascending, non-overlapping, within 16 bits, whose
 //               lengths sum to the cardinality
 //
-// and that the payload ends exactly at the end of the bytes. Postings are
-// written without run containers, so callers refuse runs unless the payload
-// (tombstones) may come from elsewhere.
+// and that the payload ends exactly at the end of the bytes. Every writer
+// of this system serializes without run containers, so its readers refuse
+// them; a caller reading sets from elsewhere may allow them.
 #ifndef VELLUM_READ_ROARING_CHECK_H_
 #define VELLUM_READ_ROARING_CHECK_H_
 

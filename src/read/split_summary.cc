@@ -82,7 +82,7 @@ Checked<SplitSummary> read_split_summary(const ProblemSite& site, uint64_t base,
     } else if (kind == kSummaryTombstones) {
       std::vector<uint32_t> ids;
       RoaringSummary rs;
-      if (auto f = decode_roaring(payload, RoaringRules{true}, &rs, &ids)) {
+      if (auto f = decode_roaring(payload, RoaringRules{}, &rs, &ids)) {
         return roaring_problem(site, kRegion, payload_at, *f);
       }
       s.tombstones = std::move(ids);

@@ -2,7 +2,8 @@
 // back to back, ending exactly at the end of the summary. Kinds are 1
 // (Bloom filter: u32 probes 1..16 | u32 bits, a multiple of 8 and at least
 // 64 | the bit array), 2 (facet presence: u32 n | n strictly ascending u64
-// keys) and 4 (tombstones: a Roaring payload), each at most once and in
+// keys) and 4 (tombstones: a Roaring payload without run containers, as
+// every writer serializes them), each at most once and in
 // ascending kind order, as the producers write them.
 #ifndef VELLUM_READ_SPLIT_SUMMARY_H_
 #define VELLUM_READ_SPLIT_SUMMARY_H_
