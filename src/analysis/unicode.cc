@@ -26,6 +26,11 @@ constexpr uint32_t kLetterOrDigitMask =
     (1u << static_cast<unsigned>(GeneralCategory::kLo)) |
     (1u << static_cast<unsigned>(GeneralCategory::kNd));
 
+constexpr uint32_t kNumberMask =
+    (1u << static_cast<unsigned>(GeneralCategory::kNd)) |
+    (1u << static_cast<unsigned>(GeneralCategory::kNl)) |
+    (1u << static_cast<unsigned>(GeneralCategory::kNo));
+
 }  // namespace
 
 GeneralCategory general_category(char32_t cp) {
@@ -39,6 +44,11 @@ bool is_case_ignorable(char32_t cp) { return record(cp).flags & t::kCaseIgnorabl
 
 bool is_letter_or_digit(char32_t cp) {
   return (kLetterOrDigitMask >> record(cp).category) & 1u;
+}
+
+bool is_alphanumeric(char32_t cp) {
+  const t::Record& r = record(cp);
+  return (r.flags & t::kAlphabetic) || ((kNumberMask >> r.category) & 1u);
 }
 
 char32_t to_lower_first(char32_t cp) {

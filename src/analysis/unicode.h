@@ -29,6 +29,9 @@ bool is_case_ignorable(char32_t cp);
 // A letter (Lu, Ll, Lt, Lm, Lo) or a decimal digit (Nd).
 bool is_letter_or_digit(char32_t cp);
 
+// Alphabetic, or a number (Nd, Nl, No): the characters of whole terms.
+bool is_alphanumeric(char32_t cp);
+
 // First code point of the default full lowercase mapping (the code point
 // itself when it has none). U+0130 gives U+0069.
 char32_t to_lower_first(char32_t cp);

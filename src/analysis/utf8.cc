@@ -46,6 +46,22 @@ char32_t decode(std::string_view s, size_t* pos) {
   return cp;
 }
 
+bool is_valid(std::string_view s) {
+  // decode() steps over a malformed byte one at a time, while a real
+  // U+FFFD in the text takes its three bytes.
+  constexpr size_t kReplacementBytes = 3;
+  size_t pos = 0;
+  while (pos < s.size()) {
+    const size_t at = pos;
+    if (static_cast<uint8_t>(s[pos]) < 0x80) {
+      ++pos;
+      continue;
+    }
+    if (decode(s, &pos) == 0xFFFD && pos - at != kReplacementBytes) return false;
+  }
+  return true;
+}
+
 void append(std::string* out, char32_t cp) {
   // Keep the output valid UTF-8 even for values that are not scalar values.
   if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;

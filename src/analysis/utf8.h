@@ -14,6 +14,10 @@ namespace vellum::utf8 {
 // Decodes the code point at s[*pos] and advances *pos past it.
 char32_t decode(std::string_view s, size_t* pos);
 
+// True when `s` is well-formed UTF-8: no overlong forms, surrogates, values
+// above U+10FFFF or truncated sequences.
+bool is_valid(std::string_view s);
+
 // Appends the UTF-8 encoding of `cp` to `out`.
 void append(std::string* out, char32_t cp);
 

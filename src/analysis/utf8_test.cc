@@ -64,5 +64,18 @@ TEST(Utf8, AppendKeepsOutputValid) {
   EXPECT_EQ(s, "\uFFFD\uFFFD");
 }
 
+TEST(Utf8, ValidityRejectsEveryMalformedForm) {
+  EXPECT_TRUE(is_valid(""));
+  EXPECT_TRUE(is_valid("plain ascii"));
+  EXPECT_TRUE(is_valid("\uFFFD real replacement character"));
+  EXPECT_TRUE(is_valid("\xF4\x8F\xBF\xBF"));  // U+10FFFF
+  EXPECT_FALSE(is_valid("\xC0\x80"));          // overlong NUL
+  EXPECT_FALSE(is_valid("\xED\xA0\x80"));      // surrogate
+  EXPECT_FALSE(is_valid("\xF4\x90\x80\x80"));  // above U+10FFFF
+  EXPECT_FALSE(is_valid("ab\xE2\x82"));         // truncated at the end
+  EXPECT_FALSE(is_valid("\x80"));               // stray continuation
+  EXPECT_FALSE(is_valid("\xFF"));
+}
+
 }  // namespace
 }  // namespace vellum::utf8

@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "analysis/ngram_keys.h"
-#include "build/facet_postings.h"
 #include "build/key_postings.h"
 #include "common/sink.h"
+#include "facet/facet_map.h"
 #include "facet/facet_sidecar.h"
 #include "index/record_writer.h"
 #include "index/vls_writer.h"
@@ -39,7 +39,7 @@ std::vector<uint32_t> rank_order(const std::vector<StagedRecord>& records) {
 // The n-gram keys and facet memberships of every document, in id order.
 void collect_postings(const std::vector<StagedRecord>& records,
                       const std::vector<uint32_t>& order, uint16_t gram_size,
-                      KeyPostings* postings, FacetPostings* facets) {
+                      KeyPostings* postings, FacetMap* facets) {
   const size_t n = order.size();
   NgramKeyer keyer;
   for (size_t d = 0; d < n; ++d) {
@@ -50,7 +50,7 @@ void collect_postings(const std::vector<StagedRecord>& records,
     const StagedRecord& rec = records[order[d]];
     const uint32_t doc = static_cast<uint32_t>(d);
     postings->add_doc(doc, keyer.keys(rec.text, gram_size, true));
-    facets->add_doc(doc, rec.facets);
+    add_facets(facets, doc, rec.facets);
   }
   postings->finish();
 }
@@ -118,17 +118,17 @@ Result<BuildStats> Builder::build(const std::string& out_dir) const {
   const std::vector<uint32_t> order = rank_order(records_);
 
   KeyPostings postings;
-  FacetPostings facets;
+  FacetMap facets;
   collect_postings(records_, order, gram_size_, &postings, &facets);
   BuildStats stats;
   stats.docs = order.size();
   stats.ngrams = postings.count();
-  stats.fields = facets.field_count();
+  stats.fields = facets.size();
 
   VELLUM_RETURN_IF_ERROR(
       write_index_file(join_path(out_dir, "index.vls"), gram_size_, &postings));
   VELLUM_RETURN_IF_ERROR(
-      write_sidecar_file(join_path(out_dir, "index.vlf"), facets.take_fields(head_boundary_)));
+      write_sidecar_file(join_path(out_dir, "index.vlf"), sidecar_input(&facets, head_boundary_, /*release=*/true)));
   VELLUM_RETURN_IF_ERROR(write_record_files(out_dir, records_, order));
   return stats;
 }

@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "build/facet_postings.h"
 #include "common/status.h"
 #include "facet/facet_list.h"
 

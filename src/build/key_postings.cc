@@ -83,6 +83,36 @@ uint32_t KeyPostings::find_or_insert(uint64_t key, uint64_t hash) {
   return e;
 }
 
+bool KeyPostings::contains(uint64_t key, uint64_t hash) const {
+  const uint64_t tag = hash >> 32;
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = static_cast<size_t>(tag >> (32 - slot_bits_));; i = (i + 1) & mask) {
+    const uint64_t s = slots_[i];
+    if (s == 0) return false;
+    if ((s >> 32) == tag && entries_[static_cast<uint32_t>(s) - 1].key == key) return true;
+  }
+}
+
+size_t KeyPostings::count_new(const std::vector<uint64_t>& keys) const {
+  size_t n = 0;
+  for (uint64_t k : keys) n += !contains(k, mix(k));
+  return n;
+}
+
+void KeyPostings::resume() {
+  unsigned bits = kInitialSlotBits;
+  while ((size_t{1} << bits) < entries_.size() * 2 && bits < 32) ++bits;
+  slots_ = MappedArray<uint64_t>(size_t{1} << bits);
+  slot_bits_ = bits;
+  const size_t mask = slots_.size() - 1;
+  for (size_t e = 0; e < entries_.size(); ++e) {
+    const uint64_t tag = mix(entries_[e].key) >> 32;
+    size_t i = static_cast<size_t>(tag >> (32 - slot_bits_));
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    slots_[i] = (tag << 32) | (uint64_t{e} + 1);
+  }
+}
+
 uint32_t KeyPostings::alloc_block(unsigned cls) {
   PoolClass& p = pool_[cls];
   if (p.free_head != UINT32_MAX) {

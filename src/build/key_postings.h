@@ -43,6 +43,16 @@ class KeyPostings final : public PostingSource {
   // Frees everything; the collection is then empty and collecting again.
   void clear();
 
+  // Undoes finish(): rebuilds the lookup table so that collection can go
+  // on where it stopped. Entries stay in key order until the next finish().
+  void resume();
+
+  // Distinct keys so far, at any time.
+  size_t key_count() const { return entries_.size(); }
+
+  // How many of `keys` have no set yet. Only before finish().
+  size_t count_new(const std::vector<uint64_t>& keys) const;
+
   // After finish(): entry i in ascending key order.
   size_t count() const override { return entries_.size(); }
   uint64_t key(size_t i) const override { return entries_[i].key; }
@@ -62,6 +72,7 @@ class KeyPostings final : public PostingSource {
   };
 
   uint32_t find_or_insert(uint64_t key, uint64_t hash);
+  bool contains(uint64_t key, uint64_t hash) const;
   void grow();
   void append(Entry* e, uint32_t doc);
   // Moves the pending ids of bitmap sets into their bitmaps.

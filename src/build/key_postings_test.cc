@@ -129,5 +129,38 @@ TEST(KeyPostings, DocumentsWithoutKeysAndReuseAfterClear) {
   expect_collected(&postings, again);
 }
 
+// finish() then resume() in the middle of collection, with sets in every
+// representation (inline, pooled, bitmap with pending ids), ends with the
+// same sets as collecting straight through.
+TEST(KeyPostings, ResumeAfterFinishContinuesEverySet) {
+  std::mt19937_64 rng(11);
+  IdSets want;
+  constexpr uint32_t kDocs = 3000;
+  for (uint64_t k = 0; k < 400; ++k) {
+    const size_t n = 1 + rng() % (k % 4 == 0 ? 2000 : 80);
+    want[rng()] = sample(rng, kDocs, n);
+  }
+  std::vector<std::vector<uint64_t>> by_doc(kDocs);
+  for (const auto& [key, ids] : want) {
+    for (uint32_t id : ids) by_doc[id].push_back(key);
+  }
+  KeyPostings postings;
+  std::set<uint64_t> seen;
+  for (uint32_t d = 0; d < kDocs; ++d) {
+    size_t fresh = 0;
+    for (uint64_t k : by_doc[d]) fresh += !seen.count(k);
+    ASSERT_EQ(postings.count_new(by_doc[d]), fresh);
+    postings.add_doc(d, by_doc[d]);
+    seen.insert(by_doc[d].begin(), by_doc[d].end());
+    ASSERT_EQ(postings.key_count(), seen.size());
+    if (d == 1000 || d == 2500) {
+      postings.finish();
+      postings.resume();
+    }
+  }
+  postings.finish();
+  expect_collected(&postings, want);
+}
+
 }  // namespace
 }  // namespace vellum

@@ -3,6 +3,7 @@
 
 #include "lib/builder_type.h"
 #include "lib/py_ref.h"
+#include "lib/splitset_builder_type.h"
 #include "lib/python.h"
 #include "lib/stats.h"
 #include "lib/tokenize.h"
@@ -29,6 +30,7 @@ const Registration kRegistrations[] = {
     {"BuildStats", [](PyObject*) { return make_stats_type(StatsKind::kBuild); }},
     {"VectorBuildStats", [](PyObject*) { return make_stats_type(StatsKind::kVectorBuild); }},
     {"tokenize", make_tokenize},
+    {"SplitSetBuilder", [](PyObject*) { return make_splitset_builder_type(); }},
     {"SplitSetBuildStats",
      [](PyObject*) { return make_stats_type(StatsKind::kSplitSetBuild); }},
 };

@@ -1,4 +1,4 @@
-#include "build/facet_postings.h"
+#include "facet/facet_map.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +14,11 @@ using testing::decode_posting;
 
 std::vector<uint32_t> ids_of(const std::string& posting) { return decode_posting(posting).ids; }
 
-TEST(FacetPostings, FieldsAndCategoriesComeOutInBytewiseNameOrder) {
-  FacetPostings f;
+TEST(FacetMap, FieldsAndCategoriesComeOutInBytewiseNameOrder) {
+  FacetMap f;
   // "\xC3\xA9" (e-acute) sorts after every ASCII name as unsigned bytes.
-  f.add_doc(0, {{"\xC3\xA9t\xC3\xA9", {"b"}}, {"Zed", {"b", "a", "B"}}, {"alpha", {"x"}}});
-  std::vector<FacetField> fields = f.take_fields(65536);
+  add_facets(&f, 0, {{"\xC3\xA9t\xC3\xA9", {"b"}}, {"Zed", {"b", "a", "B"}}, {"alpha", {"x"}}});
+  std::vector<FacetField> fields = sidecar_input(&f, 65536, true);
   ASSERT_EQ(fields.size(), 3u);
   EXPECT_EQ(fields[0].name, "Zed");
   EXPECT_EQ(fields[1].name, "alpha");
@@ -29,26 +29,20 @@ TEST(FacetPostings, FieldsAndCategoriesComeOutInBytewiseNameOrder) {
   EXPECT_EQ(fields[0].categories[2].name, "b");
 }
 
-TEST(FacetPostings, FieldWithNoCategoriesCountsOnlyThroughAddDoc) {
-  FacetPostings f;
-  f.add_doc(0, {{"empty", {}}});
-  EXPECT_EQ(f.field_count(), 1u);
-  std::vector<FacetField> fields = f.take_fields(65536);
+TEST(FacetMap, FieldWithNoCategoriesStillCounts) {
+  FacetMap f;
+  add_facets(&f, 0, {{"empty", {}}});
+  EXPECT_EQ(f.size(), 1u);
+  std::vector<FacetField> fields = sidecar_input(&f, 65536, true);
   ASSERT_EQ(fields.size(), 1u);
   EXPECT_TRUE(fields[0].categories.empty());
-  EXPECT_TRUE(f.empty());
-
-  FacetPostings pairs;
-  pairs.add(3, "color", "red");
-  EXPECT_EQ(pairs.field_count(), 1u);
-  EXPECT_FALSE(pairs.empty());
 }
 
-TEST(FacetPostings, CategoriesSplitAtTheHeadBoundaryWithoutRebasing) {
-  FacetPostings f;
-  for (uint32_t d : {1u, 65535u, 65536u, 200000u}) f.add(d, "color", "red");
-  f.add_doc(70000, {{"color", {"red", "red"}}});  // a repeated category adds the id once
-  std::vector<FacetField> fields = f.take_fields(65536);
+TEST(FacetMap, CategoriesSplitAtTheHeadBoundaryWithoutRebasing) {
+  FacetMap f;
+  for (uint32_t d : {1u, 65535u, 65536u, 200000u}) add_facet(&facet_field(&f, "color"), "red", d);
+  add_facets(&f, 70000, {{"color", {"red", "red"}}});  // a repeated category adds the id once
+  std::vector<FacetField> fields = sidecar_input(&f, 65536, true);
   ASSERT_EQ(fields.size(), 1u);
   ASSERT_EQ(fields[0].categories.size(), 1u);
   const FacetCategory& red = fields[0].categories[0];

@@ -1,0 +1,21 @@
+// One term's posting record: tail_len:u32, then the head (ids below the
+// boundary) and the tail (the others, not rebased), both in the portable
+// Roaring serialization without run containers.
+#ifndef VELLUM_TERMS_DICT_POSTING_RECORD_H_
+#define VELLUM_TERMS_DICT_POSTING_RECORD_H_
+
+#include <cstdint>
+#include <string>
+
+#include "index/bitmap.h"
+
+namespace vellum {
+
+// Appends the record of `ids` split at `boundary` to `out` and returns the
+// head's length. Sets entirely on one side of the boundary are serialized
+// in place, without a copy.
+uint64_t append_posting_record(const Bitmap& ids, uint32_t boundary, std::string* out);
+
+}  // namespace vellum
+
+#endif  // VELLUM_TERMS_DICT_POSTING_RECORD_H_
