@@ -89,7 +89,7 @@ Check check_term_split(const SplitContext& c, const std::string& bytes) {
 }
 
 Check check_split_body(const ReadFile& read, const SplitContext& c) {
-  const bool terms = c.manifest.header().body_kind == kBodyTerms;
+  const bool terms = c.manifest.header().body_kind == kBodyKindTerm;
   const std::string_view ext = terms ? ".vlt" : ".vls";
   const std::string_view name = c.split.name;
   if (name.size() < ext.size() || name.substr(name.size() - ext.size()) != ext) {

@@ -75,7 +75,7 @@ Checked<std::vector<SplitAnswer>> lookup_split_set(const ReadFile& read, const s
   VELLUM_CHECKED_ASSIGN(std::vector<SplitSummary> sums, manifest.verify());
   const ManifestHeader& h = manifest.header();
   Plan plan;
-  plan.terms = h.body_kind == kBodyTerms;
+  plan.terms = h.body_kind == kBodyKindTerm;
   if (plan.terms) {
     plan.by_text = !query.text.empty();
   } else {

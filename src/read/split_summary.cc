@@ -9,8 +9,6 @@ namespace vellum {
 namespace {
 
 constexpr const char* kRegion = "summary blob";
-constexpr uint32_t kMaxProbes = 16;
-constexpr uint32_t kMinBits = 64;
 
 uint64_t mix(uint64_t v) {
   v ^= v >> 30;
@@ -25,8 +23,8 @@ Checked<BloomView> read_bloom(const ProblemSite& site, uint64_t at, std::string_
   if (p.size() < 8) return site.at(kRegion, at, "Bloom filter is shorter than its header");
   const uint32_t k = GetU32(p.data());
   const uint32_t m = GetU32(p.data() + 4);
-  if (k < 1 || k > kMaxProbes) return site.at(kRegion, at, "Bloom probe count is not between 1 and 16");
-  if (m < kMinBits || m % 8 != 0) {
+  if (k < 1 || k > kBloomMaxProbes) return site.at(kRegion, at, "Bloom probe count is not between 1 and 16");
+  if (m < kBloomMinBits || m % 8 != 0) {
     return site.at(kRegion, at + 4, "Bloom bit count is not a multiple of 8 of at least 64");
   }
   if (p.size() - 8 != m / 8) return site.at(kRegion, at + 4, "Bloom bit array length differs from its bit count");
@@ -75,11 +73,11 @@ Checked<SplitSummary> read_split_summary(const ProblemSite& site, uint64_t base,
     if (kind <= last_kind) return site.at(kRegion, at, "TLV kinds are repeated or out of order");
     last_kind = kind;
     const uint64_t payload_at = at + 5;
-    if (kind == kSummaryBloom) {
+    if (kind == kTlvBloom) {
       VELLUM_CHECKED_ASSIGN(s.bloom, read_bloom(site, payload_at, payload));
-    } else if (kind == kSummaryFacetPresence) {
+    } else if (kind == kTlvFacetPresence) {
       VELLUM_CHECKED_ASSIGN(s.facet_keys, read_presence(site, payload_at, payload));
-    } else if (kind == kSummaryTombstones) {
+    } else if (kind == kTlvTombstones) {
       std::vector<uint32_t> ids;
       RoaringSummary rs;
       if (auto f = decode_roaring(payload, RoaringRules{}, &rs, &ids)) {

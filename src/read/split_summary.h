@@ -14,12 +14,9 @@
 #include <vector>
 
 #include "read/problem.h"
+#include "splitset/summary_format.h"
 
 namespace vellum {
-
-inline constexpr uint8_t kSummaryBloom = 1;
-inline constexpr uint8_t kSummaryFacetPresence = 2;
-inline constexpr uint8_t kSummaryTombstones = 4;
 
 class BloomView {
  public:

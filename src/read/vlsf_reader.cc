@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "analysis/lowercase.h"
+#include "analysis/utf8.h"
 #include "common/byte_reader.h"
 #include "common/coding.h"
 #include "facet/facet_key.h"
 #include "facet/vlsf_format.h"
 #include "read/id_sets.h"
 #include "read/roaring_check.h"
-#include "read/utf8_check.h"
 
 namespace vellum {
 
@@ -78,7 +78,7 @@ Check VlsfReader::read_fields() {
       return site_.at(kFields, at, "field name lies outside the string blob");
     }
     f.name = blob.substr(name_off, name_len);
-    if (!is_valid_utf8(f.name)) return site_.at(kBlob, h_.meta_size - h_.blob_size + name_off, "field name is not UTF-8");
+    if (!utf8::is_valid(f.name)) return site_.at(kBlob, h_.meta_size - h_.blob_size + name_off, "field name is not UTF-8");
     if (GetU16(p + 6) != 0) return site_.at(kFields, at + 6, "reserved field is not 0");
     if (f.first != next_first) {
       return site_.at(kFields, at + 8, "category range does not follow the previous field's");
@@ -116,7 +116,7 @@ Check VlsfReader::read_categories() {
       return site_.at(kCategories, at + 28, "category name lies outside the string blob");
     }
     c.name = blob.substr(name_off, name_len);
-    if (!is_valid_utf8(c.name)) return site_.at(kBlob, blob_at + name_off, "category name is not UTF-8");
+    if (!utf8::is_valid(c.name)) return site_.at(kBlob, blob_at + name_off, "category name is not UTF-8");
     if (GetU16(p + 34) != 0) return site_.at(kCategories, at + 34, "reserved field is not 0");
     expect = end;
     cats_.push_back(c);

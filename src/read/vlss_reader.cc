@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <tuple>
 
-#include "common/byte_reader.h"
+#include "analysis/utf8.h"
 #include "common/coding.h"
-#include "read/utf8_check.h"
 
 namespace vellum {
 
@@ -15,11 +14,6 @@ constexpr const char* kHeader = "header";
 constexpr const char* kRecords = "split records";
 constexpr const char* kStrings = "string blob";
 constexpr const char* kSummaries = "summary blob";
-constexpr std::string_view kMagic = "VLSS";
-constexpr uint16_t kVersion = 1;
-constexpr uint64_t kHeaderSize = 64;
-constexpr uint64_t kRecordSize = 56;
-constexpr uint64_t kReservedAt = 51;
 constexpr uint16_t kKnownFlags = kManifestFlagBloom | kManifestFlagFacets |
                                  kManifestFlagTombstones | kManifestFlagCaseSensitive;
 constexpr uint16_t kKnownSplitFlags = kSplitFlagTombstones | kSplitFlagAbsoluteIds;
@@ -30,102 +24,118 @@ bool is_plain_file_name(std::string_view name) {
          name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
+bool name_fits(std::string_view bytes, uint64_t strings_at, uint32_t strings_len, uint64_t at) {
+  const uint64_t off = GetU32(bytes.data() + at), len = GetU16(bytes.data() + at + 4);
+  return off + len <= strings_len && utf8::is_valid(bytes.substr(strings_at + off, len));
+}
+
 }  // namespace
 
 Checked<VlssReader> VlssReader::open(std::string file, std::string_view bytes) {
   VlssReader v(std::move(file), bytes);
+  FormatResult<ParsedManifest> parsed = parse_manifest(bytes);
+  if (!parsed.ok()) return v.locate(parsed.error());
+  v.parsed_ = std::make_unique<ParsedManifest>(std::move(parsed).value());
   VELLUM_CHECK(v.read_header());
   VELLUM_CHECK(v.read_records());
   return v;
 }
 
-Check VlssReader::read_header() {
-  if (bytes_.size() < kHeaderSize) return site_.at(kHeader, 0, "file is shorter than the 64-byte header");
-  const char* p = bytes_.data();
-  if (bytes_.substr(0, 4) != kMagic) return site_.at(kHeader, 0, "bad magic, expected VLSS");
-  h_.version = GetU16(p + 4);
-  if (h_.version != kVersion) return site_.at(kHeader, 4, "unsupported version " + std::to_string(h_.version));
-  h_.flags = GetU16(p + 6);
-  h_.policy = static_cast<uint8_t>(p[8]);
-  h_.body_kind = static_cast<uint8_t>(p[9]);
-  h_.tier_count = GetU16(p + 10);
-  h_.split_count = GetU32(p + 12);
-  h_.base_count = GetU32(p + 16);
-  h_.strings_len = GetU32(p + 20);
-  h_.summary_blob_len = GetU64(p + 24);
-  h_.byte_cap = GetU64(p + 32);
-  h_.sortcol_name_off = GetU32(p + 40);
-  h_.sortcol_name_len = GetU16(p + 44);
-  h_.sortcol_num = GetU16(p + 46);
-  h_.sortcol_flag = static_cast<uint8_t>(p[48]);
-  h_.gram_size = GetU16(p + 49);
-  h_.case_sensitive = (h_.flags & kManifestFlagCaseSensitive) != 0;
-  if (h_.base_count > h_.split_count) return site_.at(kHeader, 16, "base count exceeds split count");
-  const uint64_t fixed = kHeaderSize + kRecordSize * h_.split_count + h_.strings_len;
-  if (h_.summary_blob_len > UINT64_MAX - fixed) return site_.at(kHeader, 24, "body size overflows");
-  if (fixed + h_.summary_blob_len > bytes_.size()) {
-    return site_.at(kRecords, bytes_.size(), "file ends before the end of the summary blob");
+// Where the parser's complaint lies: its checks run in header order, then
+// over the sort-column name and the records.
+Problem VlssReader::locate(const FormatError& e) const {
+  const std::string& text = e.text();
+  auto has = [&](const char* m) { return text.find(m) != std::string::npos; };
+  if (has("short VLSS header") || e.kind() == FormatErrorKind::kBadMagic) return site_.at(kHeader, 0, text);
+  if (e.kind() == FormatErrorKind::kUnsupportedVersion) return site_.at(kHeader, kHdrVersion, text);
+  if (has("base count")) return site_.at(kHeader, kHdrBaseCount, text);
+  if (has("body size overflow")) return site_.at(kHeader, kHdrSummaryBlobLen, text);
+  if (has("short VLSS body")) return site_.at(kRecords, bytes_.size(), text);
+  if (has("policy")) return site_.at(kHeader, kHdrPolicy, text);
+  if (has("body-kind")) return site_.at(kHeader, kHdrBodyKind, text);
+  const uint32_t count = GetU32(bytes_.data() + kHdrSplitCount);
+  const uint32_t strings_len = GetU32(bytes_.data() + kHdrStringsLen);
+  const uint64_t strings_at = kManifestHeaderBytes + kSplitRecordBytes * uint64_t{count};
+  const uint64_t blob_len = GetU64(bytes_.data() + kHdrSummaryBlobLen);
+  if (GetU16(bytes_.data() + kHdrSortcolNameLen) != 0 &&
+      !name_fits(bytes_, strings_at, strings_len, kHdrSortcolNameOff)) {
+    return site_.at(kHeader, kHdrSortcolNameOff, text);
   }
-  if (h_.policy > 1) return site_.at(kHeader, 8, "unknown policy code");
-  if (h_.body_kind > 1) return site_.at(kHeader, 9, "unknown body-kind code");
-  if ((h_.flags & ~kKnownFlags) != 0) return site_.at(kHeader, 6, "unknown flag bits are set");
-  for (uint64_t i = kReservedAt; i < kHeaderSize; ++i) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t at = kManifestHeaderBytes + kSplitRecordBytes * uint64_t{i};
+    if (!name_fits(bytes_, strings_at, strings_len, at)) return site_.at(kRecords, at + kRecNameOff, text);
+    const uint64_t off = GetU64(bytes_.data() + at + kRecSummaryOff);
+    const uint32_t len = GetU32(bytes_.data() + at + kRecSummaryLen);
+    if (len != 0 && (off > blob_len || len > blob_len - off)) return site_.at(kRecords, at + kRecSummaryOff, text);
+  }
+  return site_.at(kHeader, 0, text);
+}
+
+Check VlssReader::read_header() {
+  const ParsedManifest& m = *parsed_;
+  h_.version = m.version;
+  h_.flags = m.flags;
+  h_.policy = m.policy;
+  h_.body_kind = m.body_kind;
+  h_.tier_count = m.tier_count;
+  h_.split_count = m.split_count;
+  h_.base_count = m.base_count;
+  h_.strings_len = m.strings_len;
+  h_.summary_blob_len = m.summary_blob_len;
+  h_.byte_cap = m.byte_cap;
+  h_.gram_size = m.gram_size;
+  h_.case_sensitive = m.case_sensitive;
+  // The parser reduces the sort-column flag to a bit; the stored fields
+  // are read as written.
+  const char* p = bytes_.data();
+  h_.sortcol_name_off = GetU32(p + kHdrSortcolNameOff);
+  h_.sortcol_name_len = GetU16(p + kHdrSortcolNameLen);
+  h_.sortcol_num = GetU16(p + kHdrSortcolNum);
+  h_.sortcol_flag = static_cast<uint8_t>(p[kHdrSortcolFlag]);
+  strings_at_ = kManifestHeaderBytes + kSplitRecordBytes * uint64_t{h_.split_count};
+  summaries_at_ = strings_at_ + h_.strings_len;
+  if ((h_.flags & ~kKnownFlags) != 0) return site_.at(kHeader, kHdrFlags, "unknown flag bits are set");
+  for (uint64_t i = kHdrReserved; i < kManifestHeaderBytes; ++i) {
     if (p[i] != 0) return site_.at(kHeader, i, "reserved byte is not 0");
   }
-  strings_at_ = kHeaderSize + kRecordSize * h_.split_count;
-  summaries_at_ = fixed;
-  const std::string_view strings = bytes_.substr(strings_at_, h_.strings_len);
-  if (h_.sortcol_name_len != 0) {
-    if (uint64_t{h_.sortcol_name_off} + h_.sortcol_name_len > h_.strings_len) {
-      return site_.at(kHeader, 40, "sort-column name lies outside the string blob");
-    }
-    sortcol_ = strings.substr(h_.sortcol_name_off, h_.sortcol_name_len);
-    if (!is_valid_utf8(sortcol_)) return site_.at(kStrings, strings_at_ + h_.sortcol_name_off, "sort-column name is not UTF-8");
-    if (h_.sortcol_flag > 1) return site_.at(kHeader, 48, "sort-column flag is neither 0 nor 1");
+  if (m.sortcol) {
+    sortcol_ = m.sortcol->name;
+    if (h_.sortcol_flag > 1) return site_.at(kHeader, kHdrSortcolFlag, "sort-column flag is neither 0 nor 1");
   } else if (h_.sortcol_name_off != 0 || h_.sortcol_num != 0 || h_.sortcol_flag != 0) {
-    return site_.at(kHeader, 40, "sort-column fields are set without a sort column");
+    return site_.at(kHeader, kHdrSortcolNameOff, "sort-column fields are set without a sort column");
   }
   return Check();
 }
 
 Check VlssReader::read_records() {
-  const std::string_view strings = bytes_.substr(strings_at_, h_.strings_len);
-  const std::string_view summaries = bytes_.substr(summaries_at_, h_.summary_blob_len);
   splits_.reserve(h_.split_count);
   for (uint32_t i = 0; i < h_.split_count; ++i) {
-    const uint64_t at = kHeaderSize + kRecordSize * i;
+    const ParsedSplit& ps = parsed_->splits[i];
+    const uint64_t at = kManifestHeaderBytes + kSplitRecordBytes * uint64_t{i};
     const char* p = bytes_.data() + at;
     SplitRecord s;
-    const uint32_t name_off = GetU32(p);
-    const uint16_t name_len = GetU16(p + 4);
-    s.tier = GetU16(p + 6);
-    s.doc_count = GetU32(p + 8);
-    s.first_id = GetU32(p + 12);
-    s.last_id = GetU32(p + 16);
-    s.split_flags = GetU16(p + 20);
-    s.size_bytes = GetU64(p + 24);
-    s.epoch = GetU64(p + 32);
-    s.summary_off = GetU64(p + 40);
-    s.summary_len = GetU32(p + 48);
+    s.name = ps.name;
+    s.tier = ps.tier;
+    s.doc_count = ps.doc_count;
+    s.first_id = ps.first_id;
+    s.last_id = ps.last_id;
+    s.split_flags = ps.split_flags;
+    s.size_bytes = ps.size_bytes;
+    s.epoch = ps.epoch;
+    s.summary_off = ps.summary_off;
+    s.summary_len = ps.summary_len;
+    s.summary = parsed_->summary(i);
     s.record_offset = at;
-    if (uint64_t{name_off} + name_len > h_.strings_len) {
-      return site_.at(kRecords, at, "split name lies outside the string blob");
-    }
-    s.name = strings.substr(name_off, name_len);
-    if (!is_valid_utf8(s.name)) return site_.at(kStrings, strings_at_ + name_off, "split name is not UTF-8");
     if (!is_plain_file_name(s.name)) {
-      return site_.at(kStrings, strings_at_ + name_off, "split name is not a plain file name");
+      return site_.at(kStrings, strings_at_ + GetU32(p + kRecNameOff), "split name is not a plain file name");
     }
-    if ((s.split_flags & ~kKnownSplitFlags) != 0) return site_.at(kRecords, at + 20, "unknown split flag bits are set");
-    if (GetU16(p + 22) != 0) return site_.at(kRecords, at + 22, "reserved field is not 0");
-    if (GetU32(p + 52) != 0) return site_.at(kRecords, at + 52, "reserved field is not 0");
-    if (s.summary_len != 0) {
-      if (s.summary_off > h_.summary_blob_len || s.summary_len > h_.summary_blob_len - s.summary_off) {
-        return site_.at(kRecords, at + 40, "summary lies outside the summary blob");
-      }
-      s.summary = summaries.substr(s.summary_off, s.summary_len);
-    } else if (s.summary_off != 0) {
-      return site_.at(kRecords, at + 40, "empty summary has a non-zero offset");
+    if ((s.split_flags & ~kKnownSplitFlags) != 0) {
+      return site_.at(kRecords, at + kRecSplitFlags, "unknown split flag bits are set");
+    }
+    if (GetU16(p + kRecReserved1) != 0) return site_.at(kRecords, at + kRecReserved1, "reserved field is not 0");
+    if (GetU32(p + kRecReserved2) != 0) return site_.at(kRecords, at + kRecReserved2, "reserved field is not 0");
+    if (s.summary_len == 0 && s.summary_off != 0) {
+      return site_.at(kRecords, at + kRecSummaryOff, "empty summary has a non-zero offset");
     }
     splits_.push_back(s);
   }
@@ -167,16 +177,16 @@ Check VlssReader::check_flags(const std::vector<SplitSummary>& sums) const {
       return site_.at(kRecords, s.record_offset + 20, "tombstone flag disagrees with the summary");
     }
     any_tombstones |= flagged;
-    if (h_.body_kind == kBodyTerms && (sums[i].bloom || sums[i].tombstones)) {
+    if (h_.body_kind == kBodyKindTerm && (sums[i].bloom || sums[i].tombstones)) {
       return site_.at(kSummaries, summary_at(i), "term split summary holds a Bloom filter or tombstones");
     }
   }
   if (any_tombstones != ((h_.flags & kManifestFlagTombstones) != 0)) {
     return site_.at(kHeader, 6, "tombstone flag disagrees with the split records");
   }
-  if (h_.body_kind == kBodyNgram && h_.gram_size == 0) return site_.at(kHeader, 49, "n-gram split set has gram size 0");
-  if (h_.body_kind == kBodyTerms && h_.gram_size != 0) return site_.at(kHeader, 49, "term split set has a gram size");
-  if (h_.body_kind == kBodyTerms && (h_.flags & (kManifestFlagBloom | kManifestFlagTombstones)) != 0) {
+  if (h_.body_kind == kBodyKindNgram && h_.gram_size == 0) return site_.at(kHeader, 49, "n-gram split set has gram size 0");
+  if (h_.body_kind == kBodyKindTerm && h_.gram_size != 0) return site_.at(kHeader, 49, "term split set has a gram size");
+  if (h_.body_kind == kBodyKindTerm && (h_.flags & (kManifestFlagBloom | kManifestFlagTombstones)) != 0) {
     return site_.at(kHeader, 6, "term split set flags Bloom filters or tombstones");
   }
   return Check();

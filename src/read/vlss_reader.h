@@ -1,8 +1,8 @@
-// Reader of the VLSS split-set manifest. `open` makes the checks a parser
-// must make before trusting any field (sizes, codes, names and summaries
-// inside their blobs), in the order a resuming writer makes them, plus the
-// zero reserved fields, known flag bits and plain, valid UTF-8 split names
-// the producers guarantee. `verify` checks the rest of what the manifest
+// Reader of the VLSS split-set manifest. `open` runs the manifest parser
+// that resuming writers use (sizes, codes, names and summaries inside
+// their blobs), locates its complaint in the file, and adds the zero
+// reserved fields, known flag bits and plain split names the producers
+// guarantee. `verify` checks the rest of what the manifest
 // alone can show: both blobs tiled exactly in record order, every summary
 // well formed, flags consistent with the summaries, each split's id range
 // consistent with its doc_count, ranges disjoint with no unexplained gap,
@@ -15,19 +15,14 @@
 #include <string_view>
 #include <vector>
 
+#include <memory>
+
 #include "read/problem.h"
 #include "read/split_summary.h"
+#include "splitset/manifest.h"
+#include "splitset/manifest_format.h"
 
 namespace vellum {
-
-inline constexpr uint16_t kManifestFlagBloom = 0x01;
-inline constexpr uint16_t kManifestFlagFacets = 0x02;
-inline constexpr uint16_t kManifestFlagTombstones = 0x08;
-inline constexpr uint16_t kManifestFlagCaseSensitive = 0x10;
-inline constexpr uint16_t kSplitFlagTombstones = 0x1;
-inline constexpr uint16_t kSplitFlagAbsoluteIds = 0x2;
-inline constexpr uint8_t kBodyNgram = 0;
-inline constexpr uint8_t kBodyTerms = 1;
 
 struct ManifestHeader {
   uint16_t version = 0;
@@ -71,6 +66,8 @@ class VlssReader {
   const ManifestHeader& header() const { return h_; }
   const std::vector<SplitRecord>& splits() const { return splits_; }
   std::string_view sortcol_name() const { return sortcol_; }
+  // The parser's own result, for callers that continue a split set.
+  const ParsedManifest& parsed() const { return *parsed_; }
   const std::string& file() const { return site_.file(); }
   const ProblemSite& site() const { return site_; }
 
@@ -84,6 +81,7 @@ class VlssReader {
   VlssReader(std::string file, std::string_view bytes) : site_(std::move(file)), bytes_(bytes) {}
   Check read_header();
   Check read_records();
+  Problem locate(const FormatError& e) const;
   Check check_blobs() const;
   Check check_flags(const std::vector<SplitSummary>& sums) const;
   Check check_ranges(const std::vector<SplitSummary>& sums) const;
@@ -91,6 +89,7 @@ class VlssReader {
   ProblemSite site_;
   std::string_view bytes_;
   ManifestHeader h_;
+  std::unique_ptr<ParsedManifest> parsed_;  // splits_ view its names and summaries
   std::vector<SplitRecord> splits_;
   std::string_view sortcol_;
   uint64_t strings_at_ = 0;

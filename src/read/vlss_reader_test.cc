@@ -88,13 +88,13 @@ TEST(VlssReader, WriterSetWithTombstonesAndACompactedSplit) {
 
 TEST(VlssReader, ManifestProblems) {
   const std::string ok = base_set();
-  EXPECT_EQ(problem_of(ok.substr(0, 63)), "index.vlss: header at byte 0: file is shorter than the 64-byte header");
+  EXPECT_EQ(problem_of(ok.substr(0, 63)), "index.vlss: header at byte 0: malformed index: short VLSS header");
   std::string magic = ok;
   magic[0] = 'X';
-  EXPECT_EQ(problem_of(magic), "index.vlss: header at byte 0: bad magic, expected VLSS");
+  EXPECT_EQ(problem_of(magic), "index.vlss: header at byte 0: bad magic [88, 76, 83, 83], expected VLSI");
   std::string base = ok;
   EncodeU32(base.data() + 16, 4);
-  EXPECT_EQ(problem_of(base), "index.vlss: header at byte 16: base count exceeds split count");
+  EXPECT_EQ(problem_of(base), "index.vlss: header at byte 16: malformed index: VLSS base count exceeds split count");
   EXPECT_EQ(problem_of(manifest({{"../x.vls", 1, 0, 0, 0, ""}}, 0)),
             "index.vlss: string blob at byte 120: split name is not a plain file name");
   EXPECT_EQ(problem_of(manifest({{"a.vls", 1, 0, 0, 1, ""}}, 0x08)),
@@ -115,6 +115,13 @@ TEST(VlssReader, ManifestProblems) {
             "index.vlss: summary blob at byte 142: facet presence keys are not strictly ascending");
   EXPECT_EQ(problem_of(manifest({{"a.vlt", 1, 0, 0, 0, tlv(1, bloom({1}, 10))}}, 0, 1, "", 0)),
             "index.vlss: summary blob at byte 125: term split summary holds a Bloom filter or tombstones");
+  std::string name = manifest({{"a.vls", 1, 0, 0, 0, ""}}, 0);
+  EncodeU32(name.data() + 64, 9);
+  EXPECT_EQ(problem_of(name), "index.vlss: split records at byte 64: malformed index: VLSS name out of string blob");
+  std::string summary = manifest({{"a.vls", 1, 0, 0, 0, tlv(2, presence({1}))}}, 0);
+  EncodeU32(summary.data() + 64 + 48, 99);
+  EXPECT_EQ(problem_of(summary),
+            "index.vlss: split records at byte 104: malformed index: VLSS summary out of summary blob");
   std::string reserved = ok;
   reserved[60] = 1;
   EXPECT_EQ(problem_of(reserved), "index.vlss: header at byte 60: reserved byte is not 0");

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "analysis/utf8.h"
 #include "common/byte_reader.h"
 #include "common/coding.h"
 #include "read/roaring_check.h"
-#include "read/utf8_check.h"
 
 namespace vellum {
 
@@ -147,7 +147,7 @@ Checked<VltiStats> VltiReader::verify() const {
       return site_.at(kDict, h_.dict_offset + offset, "block of several entries exceeds block_cap");
     }
     for (const Entry& e : entries) {
-      if (e.term.empty() || !is_valid_utf8(e.term)) return site_.at(kDict, e.at, "term is empty or not UTF-8");
+      if (e.term.empty() || !utf8::is_valid(e.term)) return site_.at(kDict, e.at, "term is empty or not UTF-8");
       if (terms > 0 && e.term <= prev) return site_.at(kDict, e.at, "terms are not strictly ascending");
       if (e.record != record_at_expect) return site_.at(kDict, e.at, "posting record does not follow the previous one");
       VELLUM_CHECKED_ASSIGN(Record r, record_at(e));
