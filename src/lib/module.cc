@@ -7,6 +7,8 @@
 #include "lib/python.h"
 #include "lib/stats.h"
 #include "lib/tokenize.h"
+#include "lib/vector_builder_type.h"
+#include "lib/vlvi_import.h"
 
 namespace vellum::py {
 
@@ -28,8 +30,10 @@ struct Registration {
 const Registration kRegistrations[] = {
     {"Builder", [](PyObject*) { return make_builder_type(); }},
     {"BuildStats", [](PyObject*) { return make_stats_type(StatsKind::kBuild); }},
+    {"VectorBuilder", [](PyObject*) { return make_vector_builder_type(); }},
     {"VectorBuildStats", [](PyObject*) { return make_stats_type(StatsKind::kVectorBuild); }},
     {"tokenize", make_tokenize},
+    {"write_vlvi_from_faiss", make_write_vlvi_from_faiss},
     {"SplitSetBuilder", [](PyObject*) { return make_splitset_builder_type(); }},
     {"SplitSetBuildStats",
      [](PyObject*) { return make_stats_type(StatsKind::kSplitSetBuild); }},
