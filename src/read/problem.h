@@ -47,7 +47,8 @@ class [[nodiscard]] Checked {
   bool ok() const { return v_.index() == 0; }
   T& value() & { return std::get<0>(v_); }
   const T& value() const& { return std::get<0>(v_); }
-  T&& value() && { return std::get<0>(std::move(v_)); }
+  // By value: a reference into a temporary would dangle in a range-for.
+  T value() && { return std::get<0>(std::move(v_)); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
   T* operator->() { return &value(); }

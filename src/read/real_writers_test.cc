@@ -14,8 +14,11 @@
 #include "read/split_set_check.h"
 #include "read/split_set_lookup.h"
 #include "read/vlti_reader.h"
+#include "read/vlvi_reader.h"
 #include "splitset_build/splitset_builder.h"
 #include "terms_dict/term_index_writer.h"
+#include "vector_build/train_ivfpq.h"
+#include "vector_build/vlvi_writer.h"
 #include "testing/byte_mutations.h"
 #include "testing/random_corpus.h"
 #include "testing/test_decoders.h"
@@ -149,6 +152,38 @@ TEST(RealTermIndex, VerifiesAndFindsEveryTerm) {
   for (const auto& [t, ids] : want) EXPECT_EQ(r->lookup_term(t).value(), ids) << t;
   EXPECT_TRUE(r->lookup_term("t").value().empty());
   EXPECT_TRUE(r->lookup_term("u").value().empty());
+}
+
+TEST(RealVectorIndex, TrainedIndexVerifiesAndListsHoldEveryId) {
+  std::mt19937 rng(4);
+  std::normal_distribution<float> g;
+  std::vector<std::vector<float>> values(500, std::vector<float>(8));
+  std::vector<VectorRef> refs;
+  for (uint32_t i = 0; i < values.size(); ++i) {
+    for (float& x : values[i]) x = g(rng);
+    refs.push_back({i * 3, values[i]});
+  }
+  IvfPqParams p;
+  p.dim = 8;
+  p.nlist = 16;
+  p.m = 4;
+  p.nbits = 4;
+  p.metric = MetricKind::kL2;
+  Result<IvfPqIndex> index = train_ivfpq(refs, p);
+  ASSERT_TRUE(index.ok()) << index.error().describe();
+  std::string bytes;
+  StringSink sink(&bytes);
+  ASSERT_TRUE(write_vlvi(*index, &sink).ok());
+  Checked<VlviReader> r = VlviReader::open("v.vlvi", bytes);
+  ASSERT_TRUE(r.ok()) << r.problem().describe();
+  ASSERT_TRUE(r->verify().ok());
+  EXPECT_EQ(r->header().vector_count, 500u);
+  std::set<uint32_t> ids;
+  for (uint32_t l = 0; l < r->header().nlist; ++l) {
+    for (uint32_t id : r->list_ids(l).value()) ids.insert(id);
+  }
+  EXPECT_EQ(ids.size(), 500u);
+  EXPECT_EQ(*ids.rbegin(), 499u * 3);
 }
 
 }  // namespace
