@@ -125,12 +125,19 @@ bool to_bool(PyObject* o, bool* out) {
   return type_error(o, "bool");
 }
 
-bool to_str(PyObject* o, std::string* out) {
+bool to_str_view(PyObject* o, std::string_view* out) {
   if (!PyUnicode_Check(o)) return type_error(o, "str");
   Py_ssize_t len = 0;
   const char* s = PyUnicode_AsUTF8AndSize(o, &len);  // raises on lone surrogates
   if (s == nullptr) return false;
-  out->assign(s, static_cast<size_t>(len));
+  *out = std::string_view(s, static_cast<size_t>(len));
+  return true;
+}
+
+bool to_str(PyObject* o, std::string* out) {
+  std::string_view s;
+  if (!to_str_view(o, &s)) return false;
+  out->assign(s);
   return true;
 }
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "lib/python.h"
@@ -41,6 +42,8 @@ bool to_i64(PyObject* o, int64_t* out);
 bool to_size(PyObject* o, size_t* out);
 bool to_bool(PyObject* o, bool* out);
 bool to_str(PyObject* o, std::string* out);
+// As to_str, without the copy: the view is valid while `o` lives.
+bool to_str_view(PyObject* o, std::string_view* out);
 bool to_bytes(PyObject* o, std::string* out);
 bool to_str_list(PyObject* o, std::vector<std::string>* out);
 

@@ -6,6 +6,8 @@
 #include "lib/splitset_builder_type.h"
 #include "lib/python.h"
 #include "lib/stats.h"
+#include "lib/term_builder_type.h"
+#include "lib/term_splitset_builder_type.h"
 #include "lib/tokenize.h"
 #include "lib/vector_builder_type.h"
 #include "lib/vlvi_import.h"
@@ -34,7 +36,10 @@ const Registration kRegistrations[] = {
     {"VectorBuildStats", [](PyObject*) { return make_stats_type(StatsKind::kVectorBuild); }},
     {"tokenize", make_tokenize},
     {"write_vlvi_from_faiss", make_write_vlvi_from_faiss},
+    {"write_term_index", make_write_term_index},
+    {"TermBuilder", [](PyObject*) { return make_term_builder_type(); }},
     {"SplitSetBuilder", [](PyObject*) { return make_splitset_builder_type(); }},
+    {"TermSplitSetBuilder", [](PyObject*) { return make_term_splitset_builder_type(); }},
     {"SplitSetBuildStats",
      [](PyObject*) { return make_stats_type(StatsKind::kSplitSetBuild); }},
 };

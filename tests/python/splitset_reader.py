@@ -16,6 +16,7 @@ from pathlib import Path
 
 from dataset_reader import (
     FacetSidecar, FormatViolation, TextIndex, _check, _unpack, read_facets, read_text_index)
+from term_reader import TermIndex, read_term_index
 
 HEADER = struct.Struct("<4sHHBBHIIIQQIHHBH13s")
 RECORD = struct.Struct("<IHHIIIHHQQQII")
@@ -204,7 +205,7 @@ def read_presence(payload: bytes) -> list[int]:
 @dataclass
 class Split:
     record: SplitRecord
-    body: TextIndex
+    body: TextIndex | TermIndex
     summary: dict[int, bytes]
     sidecar: FacetSidecar | None
 
@@ -218,13 +219,15 @@ class SplitSet:
 
 def read_split_set(directory: Path | str, manifest_name: str = "index") -> SplitSet:
     """Reads the manifest and every file it implies; the directory must hold
-    nothing else. Checks what holds for every batch-built n-gram set: dense
+    nothing else. Checks what holds for every batch-built set: dense
     contiguous id ranges from 0, body sizes, a sidecar exactly for splits
-    with a facet-presence entry."""
+    with a facet-presence entry. Bodies are n-gram (.vls) or term (.vlt)
+    indexes as the manifest's body kind says."""
     directory = Path(directory)
     files = {p.name: p.read_bytes() for p in directory.iterdir()}
     manifest = read_manifest(files[f"{manifest_name}.vlss"])
-    _check(manifest.body_kind == 0, "not an n-gram split set")
+    extension, read_body = {0: (".vls", read_text_index), 1: (".vlt", read_term_index)}[
+        manifest.body_kind]
     expected_files = {f"{manifest_name}.vlss"}
     splits = []
     next_id = 0
@@ -233,7 +236,7 @@ def read_split_set(directory: Path | str, manifest_name: str = "index") -> Split
         _check(rec.doc_count >= 1 and rec.last_id == rec.first_id + rec.doc_count - 1,
                f"{rec.name}: ids {rec.first_id}..{rec.last_id} for {rec.doc_count} documents")
         next_id = rec.last_id + 1
-        _check(rec.name.endswith(".vls") and rec.name in files, f"split file {rec.name} missing")
+        _check(rec.name.endswith(extension) and rec.name in files, f"split file {rec.name} missing")
         body = files[rec.name]
         _check(rec.size_bytes == len(body), f"{rec.name}: size_bytes {rec.size_bytes} != {len(body)}")
         expected_files.add(rec.name)
@@ -244,7 +247,7 @@ def read_split_set(directory: Path | str, manifest_name: str = "index") -> Split
             _check(side_name in files, f"sidecar {side_name} missing")
             sidecar = read_facets(files[side_name])
             expected_files.add(side_name)
-        splits.append(Split(rec, read_text_index(body), summary, sidecar))
+        splits.append(Split(rec, read_body(body), summary, sidecar))
     _check(set(files) == expected_files,
            f"unexpected files {sorted(set(files) - expected_files)}")
     return SplitSet(manifest, splits, files)

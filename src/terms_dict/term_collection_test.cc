@@ -1,0 +1,193 @@
+// The pieces a term builder collects with: the string table, the
+// vocabulary's cached analysis and the postings collector.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "analysis/term_analyzer.h"
+#include "terms_dict/string_table.h"
+#include "terms_dict/term_postings_collector.h"
+#include "terms_dict/term_vocabulary.h"
+
+namespace vellum {
+namespace {
+
+TermAnalyzer analyzer(std::optional<std::string_view> language, std::optional<bool> stem,
+                      bool stopwords, bool case_sensitive = false) {
+  return std::move(TermAnalyzer::create(language, stem, stopwords, case_sensitive)).value();
+}
+
+TEST(StringTableTest, GivesDenseIdsThatSurviveGrowth) {
+  StringTable table;
+  std::vector<std::string> strings = {"", "a", "ab", "abc", "abcdefgh", "abcdefghi", "b"};
+  for (int i = 0; i < 50000; ++i) strings.push_back("w" + std::to_string(i * 7919));
+  for (size_t i = 0; i < strings.size(); ++i) {
+    bool inserted = false;
+    EXPECT_EQ(table.find_or_insert(strings[i], hash_string(strings[i]), &inserted), i);
+    EXPECT_TRUE(inserted);
+  }
+  ASSERT_EQ(table.size(), strings.size());
+  for (size_t i = 0; i < strings.size(); ++i) {
+    bool inserted = true;
+    EXPECT_EQ(table.find_or_insert(strings[i], hash_string(strings[i]), &inserted), i);
+    EXPECT_FALSE(inserted);
+    EXPECT_EQ(table.at(static_cast<uint32_t>(i)), strings[i]);
+  }
+  EXPECT_FALSE(table.find("abcd", hash_string("abcd")).has_value());
+  EXPECT_EQ(table.find("", hash_string("")), 0u);
+  table.clear();
+  EXPECT_EQ(table.size(), 0u);
+  EXPECT_FALSE(table.find("a", hash_string("a")).has_value());
+}
+
+TEST(StringTableTest, TellsApartStringsWhoseTailLoadsOverlap) {
+  // Strings of 4 to 7 bytes are hashed from two overlapping 4-byte loads.
+  StringTable table;
+  bool inserted;
+  for (std::string s : {"abcd", "abcdd", "abccd", "abcbcd", "abcdbcd", "aaaa", "aaaaa"}) {
+    table.find_or_insert(s, hash_string(s), &inserted);
+    EXPECT_TRUE(inserted) << s;
+  }
+}
+
+std::string random_text(std::mt19937* rng) {
+  static const std::vector<std::string> kWords = {
+      "The",    "cat",   "and",     "the",      "hat",     "Running", "runs",   "ran",
+      "naïve",  "İstanbul", "ΟΔΟΣ", "ειτε",     "ουμε",    "straße",  "e-mail", "3.14",
+      "MAISON", "maisons", "et",    "de",       "lesquelles", "über", "Ünter",  "x"};
+  static const std::vector<std::string> kSeparators = {" ", ", ", "\n", "—", "!", "  "};
+  std::string text;
+  const int n = static_cast<int>((*rng)() % 12);
+  for (int i = 0; i < n; ++i) {
+    text += kWords[(*rng)() % kWords.size()];
+    text += kSeparators[(*rng)() % kSeparators.size()];
+  }
+  return text;
+}
+
+TEST(TermVocabularyTest, CachedAnalysisGivesExactlyTheAnalyzersTerms) {
+  struct Setting {
+    std::optional<std::string_view> language;
+    std::optional<bool> stem;
+    bool stopwords;
+    bool case_sensitive;
+  };
+  const Setting settings[] = {
+      {std::nullopt, std::nullopt, false, false}, {std::nullopt, std::nullopt, false, true},
+      {"en", true, true, false},                  {"en", false, true, true},
+      {"fr", std::nullopt, true, false},          {"el", true, false, false},
+      {"de", true, true, true},                   {"tr", true, false, false},
+  };
+  std::mt19937 rng(7);
+  for (const Setting& s : settings) {
+    TermVocabulary vocab(analyzer(s.language, s.stem, s.stopwords, s.case_sensitive));
+    const TermAnalyzer plain = analyzer(s.language, s.stem, s.stopwords, s.case_sensitive);
+    for (int doc = 0; doc < 300; ++doc) {
+      const std::string text = random_text(&rng);
+      std::vector<uint32_t> ids;
+      vocab.analyze(text, &ids);
+      std::vector<std::string> terms;
+      for (uint32_t id : ids) terms.emplace_back(vocab.term(id));
+      ASSERT_EQ(terms, analyze_terms(plain, text)) << text;
+    }
+  }
+}
+
+TEST(TermVocabularyTest, WordsWithOneStemShareATermAndEmptyStemsAreTerms) {
+  TermVocabulary english(analyzer("en", true, false));
+  std::vector<uint32_t> ids;
+  english.analyze("runs running runs", &ids);
+  ASSERT_EQ(ids.size(), 3u);
+  EXPECT_EQ(ids[0], ids[1]);
+  EXPECT_EQ(ids[0], ids[2]);
+  EXPECT_EQ(english.term(ids[0]), "run");
+  EXPECT_EQ(english.term_count(), 1u);
+
+  // The Greek stemmer reduces both words to nothing.
+  TermVocabulary greek(analyzer("el", true, false));
+  ids.clear();
+  greek.analyze("ειτε ΟΥΜΕ", &ids);
+  ASSERT_EQ(ids.size(), 2u);
+  EXPECT_EQ(ids[0], ids[1]);
+  EXPECT_EQ(greek.term(ids[0]), "");
+  EXPECT_EQ(greek.find_term(""), ids[0]);
+}
+
+TEST(TermVocabularyTest, StopWordsAreDroppedBeforeStemming) {
+  TermVocabulary vocab(analyzer("en", true, true));
+  std::vector<uint32_t> ids;
+  vocab.analyze("The cats and the hats", &ids);
+  std::vector<std::string> terms;
+  for (uint32_t id : ids) terms.emplace_back(vocab.term(id));
+  EXPECT_EQ(terms, (std::vector<std::string>{"cat", "hat"}));
+}
+
+TEST(TermPostingsCollectorTest, MatchesASetPerTermForAnyDocOrder) {
+  TermVocabulary vocab(analyzer(std::nullopt, std::nullopt, false));
+  TermPostingsCollector postings;
+  std::map<std::string, std::set<uint32_t>> expected;
+  std::mt19937 rng(11);
+  for (int i = 0; i < 20000; ++i) {
+    const uint32_t doc = rng() % 3 == 0 ? rng() : rng() % 200000;
+    const std::string text = "t" + std::to_string(rng() % 700) + " u" + std::to_string(rng() % 5);
+    vocab.for_each_term(text, [&](uint32_t t) {
+      postings.add(t, doc);
+      expected[std::string(vocab.term(t))].insert(doc);
+    });
+  }
+  ASSERT_EQ(postings.term_count(), expected.size());
+  ASSERT_TRUE(postings.contains(*vocab.find_term("u0")));
+  TermPostings taken = postings.take(vocab);
+  EXPECT_EQ(postings.term_count(), 0u);
+  EXPECT_FALSE(postings.contains(*vocab.find_term("u0")));
+  ASSERT_EQ(taken.size(), expected.size());
+  auto it = expected.begin();
+  for (const TermPosting& p : taken) {
+    EXPECT_EQ(p.term, it->first);
+    EXPECT_EQ(p.ids.to_vector(), std::vector<uint32_t>(it->second.begin(), it->second.end()));
+    ++it;
+  }
+}
+
+TEST(TermPostingsCollectorTest, RestorePutsBackWhatTakeHandedOver) {
+  TermVocabulary vocab(analyzer(std::nullopt, std::nullopt, false));
+  TermPostingsCollector postings;
+  auto add = [&](uint32_t doc, std::string_view text) {
+    vocab.for_each_term(text, [&](uint32_t t) { postings.add(t, doc); });
+  };
+  add(4, "beta alpha");
+  add(9, "alpha");
+  TermPostings taken = postings.take(vocab);
+  add(1, "gamma alpha");  // added while the first sets are out
+  postings.restore(std::move(taken), vocab);
+  add(9, "beta");
+  TermPostings again = postings.take(vocab);
+  ASSERT_EQ(again.size(), 3u);
+  EXPECT_EQ(again[0].term, "alpha");
+  EXPECT_EQ(again[0].ids.to_vector(), (std::vector<uint32_t>{1, 4, 9}));
+  EXPECT_EQ(again[1].term, "beta");
+  EXPECT_EQ(again[1].ids.to_vector(), (std::vector<uint32_t>{4, 9}));
+  EXPECT_EQ(again[2].term, "gamma");
+  EXPECT_EQ(again[2].ids.to_vector(), (std::vector<uint32_t>{1}));
+}
+
+TEST(TermPostingsCollectorTest, CollectorsShareOneVocabulary) {
+  TermVocabulary vocab(analyzer("en", true, false));
+  TermPostingsCollector first, second;
+  vocab.for_each_term("running dogs", [&](uint32_t t) { first.add(t, 0); });
+  vocab.for_each_term("runs", [&](uint32_t t) { second.add(t, 0); });
+  EXPECT_EQ(first.term_count(), 2u);
+  EXPECT_EQ(second.term_count(), 1u);
+  EXPECT_TRUE(first.contains(*vocab.find_term("run")));
+  EXPECT_FALSE(second.contains(*vocab.find_term("dog")));
+  TermPostings s = second.take(vocab);
+  ASSERT_EQ(s.size(), 1u);
+  EXPECT_EQ(s[0].term, "run");
+}
+
+}  // namespace
+}  // namespace vellum

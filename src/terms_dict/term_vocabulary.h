@@ -1,0 +1,93 @@
+// Analyses texts into term ids with one TermAnalyzer, remembering what
+// each distinct (folded) word became: dropped as a stop word, or a term.
+// A corpus has far fewer distinct words than words, so every word is
+// checked against the stop-word list and stemmed once; later occurrences
+// cost one hash lookup. Words with the same stem share one term id.
+//
+// Term ids are dense (0, 1, ... in order of first appearance) and stable
+// for the life of the vocabulary, so postings collectors for different
+// document sets (one per split, say) can share one vocabulary and its
+// stem cache.
+//
+// A term may be empty: some Snowball stemmers reduce a word to nothing.
+// The empty term is then a term like any other (it sorts first); it never
+// arises without stemming, because words are never empty.
+#ifndef VELLUM_TERMS_DICT_TERM_VOCABULARY_H_
+#define VELLUM_TERMS_DICT_TERM_VOCABULARY_H_
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "analysis/term_analyzer.h"
+#include "analysis/term_scanner.h"
+#include "terms_dict/string_table.h"
+
+namespace vellum {
+
+class TermVocabulary {
+ public:
+  explicit TermVocabulary(TermAnalyzer analyzer);
+
+  TermVocabulary(TermVocabulary&&) noexcept = default;
+  TermVocabulary& operator=(TermVocabulary&&) noexcept = default;
+
+  const TermAnalyzer& analyzer() const { return analyzer_; }
+
+  // Calls `fn(term_id)` for each term of `text` (UTF-8), in order, repeats
+  // included: exactly the terms analyze_terms gives.
+  template <typename Fn>
+  void for_each_term(std::string_view text, Fn&& fn) {
+    scanner_.reset(text);
+    for (std::string_view run; scanner_.next(&run);) {
+      const uint32_t term = term_of_word(run);
+      if (term != kDropped) fn(term);
+    }
+  }
+
+  // Appends the term ids of `text` to `ids`.
+  void analyze(std::string_view text, std::vector<uint32_t>* ids) {
+    for_each_term(text, [ids](uint32_t t) { ids->push_back(t); });
+  }
+
+  // The bytes of term `id`; valid until the vocabulary next grows.
+  std::string_view term(uint32_t id) const { return terms_.at(id); }
+
+  // The id of a term seen before, if any.
+  std::optional<uint32_t> find_term(std::string_view term) const {
+    return terms_.find(term, hash_string(term));
+  }
+
+  // Distinct terms seen so far (not all of them need to be in a
+  // collector: a collector holds only the terms of its documents).
+  size_t term_count() const { return terms_.size(); }
+
+  // Forgets every word and term and frees the memory.
+  void clear();
+
+ private:
+  static constexpr uint32_t kDropped = UINT32_MAX;
+
+  uint32_t term_of_word(std::string_view word) {
+    bool inserted;
+    const uint32_t w = words_.find_or_insert(word, hash_string(word), &inserted);
+    if (!inserted) return word_terms_[w];
+    const uint32_t t = resolve(word);
+    word_terms_.push_back(t);
+    return t;
+  }
+
+  // The term a new word becomes, or kDropped.
+  uint32_t resolve(std::string_view word);
+
+  TermAnalyzer analyzer_;
+  TermScanner scanner_;
+  StringTable words_;               // folded words as scanned
+  std::vector<uint32_t> word_terms_;  // per word id: term id or kDropped
+  StringTable terms_;               // terms as indexed (stems when stemming)
+};
+
+}  // namespace vellum
+
+#endif  // VELLUM_TERMS_DICT_TERM_VOCABULARY_H_
