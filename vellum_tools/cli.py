@@ -32,7 +32,7 @@ def parser() -> argparse.ArgumentParser:
     def add_parser(name, **kw):
         kw.setdefault("formatter_class", argparse.RawDescriptionHelpFormatter)
         return original(name, **kw)
-    sub.add_parser = add_parser
+    sub.add_parser = add_parser  # type: ignore[method-assign,assignment]
     for name in COMMANDS:
         importlib.import_module(f"vellum_tools.commands.{name}").register(sub)
     return p

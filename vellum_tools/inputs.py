@@ -241,4 +241,4 @@ def _json_type(value) -> str:
 def total_size(sources: list[Source]) -> int | None:
     if any(s.size is None for s in sources):
         return None
-    return sum(s.size for s in sources)
+    return sum(s.size or 0 for s in sources)

@@ -29,6 +29,7 @@ from __future__ import annotations
 import hashlib
 import json
 from collections.abc import Sequence
+from typing import Any
 from dataclasses import asdict, dataclass, field
 
 from vellum_tools.errors import ToolError
@@ -64,7 +65,7 @@ def delta_splits(manifest: bytes) -> list[str] | None:
     """The splits after the base splits that `manifest` names, read with the
     core's own parser; None when the native part is not available."""
     try:
-        from vellum_tools import _native
+        from vellum_tools import _native  # type: ignore[attr-defined]
     except ImportError:
         return None
     try:
@@ -88,8 +89,8 @@ class SplitSet:
         self.store = store
         self.manifest_file = f"{manifest_name}.vlss"
         self.journal_file = f"{manifest_name}.vlss.vellum.json"
-        self.writer = None
-        self.state: State | None = None
+        self.writer: Any = None  # a vellum.SplitSetWriter once opened
+        self.state = State(None, {})
         self.resumed = False
         self.recovered: list[str] = []
 

@@ -105,10 +105,22 @@ def test_splits_writes_a_split_set(tmp_path, corpus):
 
 @present("TermSplitSetBuilder")
 def test_term_splits(tmp_path, corpus):
+    from splitset_reader import read_manifest
+    from term_reader import read_term_index
     out = tmp_path / "set"
-    ok(run("splits", corpus, "-o", out, "--terms", "--language", "english"))
-    assert (out / "index.vlss").read_bytes()[:4] == b"VLSS"
-    assert all(p.read_bytes()[:4] == b"VLTI" for p in out.glob("split-s*.vlt"))
+    ok(run("splits", corpus, "-o", out, "--terms", "--byte-cap", "400"))
+    manifest = read_manifest((out / "index.vlss").read_bytes())
+    assert manifest.body_kind == 1 and len(manifest.splits) > 1
+    terms = {}
+    for rec in manifest.splits:
+        for term, (head, tail) in read_term_index((out / rec.name).read_bytes()).terms.items():
+            terms.setdefault(term, set()).update(rec.first_id + i for i in head + tail)
+    assert terms[b"apple"] == {0, 2} and terms[b"sky"] == {1}
+    ok(run("splits", corpus, "-o", tmp_path / "stemmed", "--terms", "--language", "english",
+           "--stopwords"))
+    first = read_manifest((tmp_path / "stemmed" / "index.vlss").read_bytes()).splits[0]
+    stemmed = read_term_index((tmp_path / "stemmed" / first.name).read_bytes()).terms
+    assert b"tree" in stemmed and b"trees" not in stemmed and b"the" not in stemmed
 
 
 @present("TermBuilder")

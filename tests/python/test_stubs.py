@@ -44,3 +44,13 @@ def test_stubs_agree_with_the_classes_built_so_far(tmp_path):
         if name == "vellum.__all__" and absent:
             continue
         assert name.split(".")[1] in absent and "not present at runtime" in line, line
+
+
+def test_tools_type_check_against_the_stubs(tmp_path):
+    """The tools are checked with the stubs, so the stubs serve a real caller."""
+    pytest.importorskip("mypy", reason="needs mypy: apt-get install python3-mypy")
+    env = dict(os.environ, MYPYPATH=str(REPO / "stubs"))
+    result = subprocess.run(["/usr/bin/python3", "-m", "mypy", "--ignore-missing-imports",
+                             "--cache-dir", str(tmp_path / "cache"), str(REPO / "vellum_tools")],
+                            capture_output=True, text=True, env=env, cwd=tmp_path, timeout=600)
+    assert result.returncode == 0, result.stdout + result.stderr

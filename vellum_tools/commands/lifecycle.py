@@ -187,7 +187,7 @@ def run_ingest(args) -> None:
     if not args.quiet:
         counts = [("documents", added), ("splits written", splits),
                   ("documents in set", w.doc_count())]
-        if added:
+        if added and first_id is not None:
             counts.insert(1, ("ids", f"{first_id}..{first_id + added - 1}"))
         if skip:
             counts.append(("rows resumed after", skip))

@@ -4,6 +4,8 @@ plus its manifest, from JSONL or CSV rows."""
 
 from __future__ import annotations
 
+from collections.abc import Iterable
+
 from vellum_tools import fields, inputs, options, storage
 from vellum_tools.errors import ToolError, require_api
 from vellum_tools.fields import I64_MAX, I64_MIN
@@ -139,7 +141,7 @@ def run(args) -> None:
     # The builders take one document a call; rows are checked first, so a
     # refusal here is the module's own verdict on the document.
     add, add_faceted = builder.add, builder.add_faceted
-    docs = (value for _, _, value in walk)
+    docs: Iterable = (value for _, _, value in walk)
     if args.rank:
         docs = sorted(docs, key=lambda d: -d[0])  # stable: input order among ties
     for _, text, facets in docs:
