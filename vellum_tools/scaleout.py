@@ -203,7 +203,7 @@ def connect(workers: int | None, scheduler: str | None):
                            dashboard_address=None, memory_limit=0,
                            silence_logs=logging.ERROR)
     client = Client(cluster)
-    client._vellum_cluster = cluster  # closed with the client by close()
+    setattr(client, "_vellum_cluster", cluster)  # closed with the client by close()
     return client
 
 

@@ -43,7 +43,7 @@ def run_parallel(args) -> None:
         scaleout.close(client)
     if args.quiet:
         return
-    counts = [("shards", len(plan)), ("splits", result.splits), ("documents", result.docs),
+    counts: list[tuple[str, object]] = [("shards", len(plan)), ("splits", result.splits), ("documents", result.docs),
               ("split bytes", result.total_bytes)]
     if result.bad_rows:
         counts.append(("skipped rows", result.bad_rows))
