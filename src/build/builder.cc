@@ -82,7 +82,9 @@ void collect_postings(const RecordStaging& staged, const std::vector<uint32_t>& 
     // documents ahead.
     if (d + 8 < n) __builtin_prefetch(staged.text_data(order[d + 8]));
     const uint32_t doc = static_cast<uint32_t>(d);
-    postings->add_doc(doc, keyer.keys(staged.text(order[d]), gram_size, true));
+    // The postings drop a document's repeated keys themselves, at less
+    // cost than a set of seen keys would.
+    postings->add_doc(doc, keyer.grams(staged.text(order[d]), gram_size, true));
     sets.add_doc(doc, staged.facets(order[d]));
   }
   postings->finish();

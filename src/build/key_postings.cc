@@ -26,16 +26,10 @@ constexpr unsigned kSortBucketBits = 14;
 constexpr unsigned kWindowBits = 16;
 constexpr size_t kBatchPairs = size_t{1} << 20;
 
-// N-gram keys of ASCII grams are packed characters, not hashes: mix them
-// (the 64-bit finalizer of MurmurHash3).
-inline uint64_t mix(uint64_t k) {
-  k ^= k >> 33;
-  k *= 0xFF51AFD7ED558CCDULL;
-  k ^= k >> 33;
-  k *= 0xC4CEB9FE1A85EC53ULL;
-  k ^= k >> 33;
-  return k;
-}
+// N-gram keys of ASCII grams are packed characters, not hashes: mix them.
+// Only the high bits are used (tag and slot), and a multiply by an odd
+// constant makes those depend on every bit of the key.
+inline uint64_t mix(uint64_t k) { return k * 0x9E3779B97F4A7C15ULL; }
 
 // Pool class of a set of n ids, 4 <= n <= kPromoteAt: blocks of 8 for up
 // to 8 ids, 16 for up to 16, and so on.
@@ -154,7 +148,9 @@ bool KeyPostings::append_slow(Entry* e, uint32_t doc) {
     std::memcpy(p, e->w, sizeof e->w);
     p[n] = doc;
     e->w[0] = b;
+    e->w[2] = doc;
   } else if (n < kPromoteAt) {
+    e->w[2] = doc;
     const unsigned cls = class_of(n);
     if (n < (8u << cls)) {
       block(cls, e->w[0])[n] = doc;
@@ -174,6 +170,7 @@ bool KeyPostings::append_slow(Entry* e, uint32_t doc) {
       large_.append_run(set, block(top, e->w[0]), kPromoteAt);
       free_block(top, e->w[0]);
       e->w[0] = set;
+      e->w[2] = doc;
       counts_.push_back(0);
     }
     return true;
@@ -226,7 +223,7 @@ void KeyPostings::flush() {
   doc_ends_.clear();
 }
 
-void KeyPostings::add_doc(uint32_t doc, const std::vector<uint64_t>& keys) {
+void KeyPostings::add_doc(uint32_t doc, std::span<const uint64_t> keys) {
   if (!batch_docs_.empty() && (batch_docs_[0] >> kWindowBits) != (doc >> kWindowBits)) flush();
   // Room for a pair per key, so the large-set path stores without checks.
   uint32_t* const first = reserve_pending(keys.size());
@@ -248,11 +245,14 @@ void KeyPostings::add_doc(uint32_t doc, const std::vector<uint64_t>& keys) {
     for (size_t i = 0; i < n; ++i) {
       Entry& e = entries_[targets[i]];
       if (e.count > kPromoteAt) {
+        if (e.w[2] == doc) continue;
+        e.w[2] = doc;
         ++e.count;
         *out++ = e.w[0];
       } else if (e.count < kInline) {
+        if (e.count > 0 && e.w[e.count - 1] == doc) continue;
         e.w[e.count++] = doc;
-      } else if (append_slow(&e, doc)) {
+      } else if (e.w[2] != doc && append_slow(&e, doc)) {
         *out++ = e.w[0];
       }
     }

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,9 +33,10 @@ class KeyPostings final : public PostingSource {
 
   KeyPostings();
 
-  // Adds `doc` to the set of each key. Docs must arrive in ascending order
-  // and `keys` must be distinct. Only before finish().
-  void add_doc(uint32_t doc, const std::vector<uint64_t>& keys);
+  // Adds `doc` to the set of each key. Docs must arrive in ascending order;
+  // a key listed more than once for a document counts once. Only before
+  // finish().
+  void add_doc(uint32_t doc, std::span<const uint64_t> keys);
 
   // Ends collection: frees the lookup table and orders the entries by key.
   // Call once.
@@ -66,7 +68,8 @@ class KeyPostings final : public PostingSource {
     uint32_t count;  // ids in the set
     // count <= 3: the ids. Up to kPromoteAt: w[0] is the pool block.
     // Beyond: w[0] is the set in large_ (the latest ids may still be
-    // pending).
+    // pending). From 3 ids on, w[2] is the latest id, which is how a
+    // repeated key of a document is recognised.
     // After finish(), w[1] of a pooled or large set is its posting size
     // (below 2^32: at most 65536 containers of 8 KB).
     uint32_t w[3];
