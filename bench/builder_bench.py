@@ -1,26 +1,42 @@
 #!/usr/bin/env python3
-"""Throughput and peak memory of vellum.Builder over ~200 MB of English text.
+"""Throughput and memory of vellum.Builder against SQLite FTS5, on two corpora.
 
-    PYTHONPATH=build/python /usr/bin/python3 bench/builder_bench.py
+    PYTHONPATH=build/python /usr/bin/python3 bench/builder_bench.py [--corpus english]
 
-The corpus comes from Debian's dictionary packages (GCIDE, WordNet, FOLDOC,
-Jargon File, Devil's Dictionary), is cut into documents of about 200 bytes
-and cached in .bench/ of the checkout. When the dictionaries hold less text
-than the target, further passes over them cut the word stream at shifted,
-differently drawn boundaries, so a pass does not reproduce an earlier one;
-the output says how many passes were needed. Missing packages are installed
-with apt-get when running as root, otherwise the command to run is printed.
+english: about 200 MB of English from Debian's dictionary packages (GCIDE,
+WordNet, FOLDOC, Jargon File, Devil's Dictionary), cut into documents of
+about 200 bytes. When the dictionaries hold less text than the target,
+further passes over them cut the word stream at shifted, differently drawn
+boundaries, so a pass does not reproduce an earlier one; the output says how
+many passes were needed.
 
-add_many (in batches) and build are measured separately: documents/s, MB/s
-of text and peak resident memory (VmHWM, reset between phases through
-/proc/self/clear_refs).
+multilingual: every translated manual page of Debian's manpages-{zh,ja,de,
+fr,ru,es,tr} (roff markup stripped, one document per paragraph), the
+fortunes of fortunes-{zh,ru,de,es} (one per fortune) and the bilingual
+FreeDict dictionaries Arabic, German, French, Japanese, Spanish and Turkish
+with English or German (one document per entry). Mixed scripts give many
+more distinct keys per byte than English.
+
+Both corpora are cached in .bench/ of the checkout. Missing packages are
+installed with apt-get when running as root, otherwise the command to run is
+printed.
+
+As a new user would: the rows (rank, text, record, facets) are built as a
+list first; then add_many (in batches) and build are clocked, wall time and
+process CPU time. The peer is SQLite's FTS5 trigram index through Python's
+sqlite3: contentless, detail=none, in memory, the same texts inserted in
+document-id order in one transaction, then 'optimize'; the ratio compares
+the two on the same corpus in the same run. Peak resident memory is read
+from VmHWM, reset between phases through /proc/self/clear_refs.
 """
 
 import argparse
+import gc
 import gzip
 import os
 import re
 import shutil
+import sqlite3
 import subprocess
 import sys
 import time
@@ -38,6 +54,21 @@ SOURCES = [  # (package, dictd file stem)
 ]
 CORPUS_VERSION = 1
 MASK64 = (1 << 64) - 1
+MAN = Path("/usr/share/man")
+FORTUNES = Path("/usr/share/games/fortunes")
+MULTILINGUAL_VERSION = 2
+# FreeDict's German-English and Japanese-German dictionaries alone would be
+# most of the corpus: no source gives more than this many documents.
+PER_SOURCE_DOCS = 100_000
+MAN_LANGS = ["zh_CN", "zh_TW", "ja", "de", "fr", "ru", "es", "tr"]
+MULTILINGUAL_PACKAGES = [
+    "manpages-zh", "manpages-ja", "manpages-de", "manpages-fr", "manpages-ru",
+    "manpages-es", "manpages-tr",
+    "fortunes-zh", "fortunes-ru", "fortunes-de", "fortunes-es",
+    "dict-freedict-ara-eng", "dict-freedict-eng-ara", "dict-freedict-deu-eng",
+    "dict-freedict-fra-eng", "dict-freedict-jpn-deu", "dict-freedict-eng-jpn",
+    "dict-freedict-spa-eng", "dict-freedict-tur-eng",
+]
 
 
 def lcg(state):
@@ -133,6 +164,111 @@ def corpus_rows(path):
 
 
 # --------------------------------------------------------------------------
+# Multilingual corpus
+
+ROFF_ESCAPE = re.compile(r"\\(f[BIRP1-4]|f\(..|f\[[^]]*\]|\(..|\[[^]]*\]|\*.|s[-+]?\d|[-e&|^ 0~c])")
+
+
+def install(packages, probe):
+    missing = [p for p in packages if not probe(p)]
+    if missing and os.geteuid() == 0 and shutil.which("apt-get"):
+        print(f"installing {' '.join(missing)} ...", flush=True)
+        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+        subprocess.run(["apt-get", "install", "-y", "-q", *missing], env=env, check=False,
+                       stdout=subprocess.DEVNULL)
+        missing = [p for p in packages if not probe(p)]
+    if missing:
+        print(f"note: the multilingual corpus lacks {' '.join(missing)} "
+              f"(apt-get install -y {' '.join(missing)})")
+
+
+def package_installed(pkg):
+    r = subprocess.run(["dpkg-query", "-W", "-f=${Status}", pkg], capture_output=True, text=True)
+    return "install ok installed" in r.stdout
+
+
+def man_paragraphs(path):
+    """Text paragraphs of a roff manual page: macros dropped, escapes removed."""
+    with gzip.open(path, "rt", encoding="utf-8", errors="replace") as f:
+        para = []
+        for line in f:
+            line = line.rstrip("\n")
+            if line.startswith((".", "'")):
+                macro, _, rest = line.partition(" ")
+                if macro in (".PP", ".P", ".LP", ".SH", ".SS", ".TP", ".IP", ".sp", ".br") and para:
+                    yield " ".join(para)
+                    para = []
+                if macro.startswith('.\\"'):
+                    continue
+                line = rest.replace('"', "")
+            line = ROFF_ESCAPE.sub("", line).strip()
+            if line:
+                para.append(line)
+            elif para:
+                yield " ".join(para)
+                para = []
+        if para:
+            yield " ".join(para)
+
+
+def fortunes(path):
+    with open(path, encoding="utf-8", errors="replace") as f:
+        yield from (t.strip() for t in f.read().split("\n%\n"))
+
+
+def dict_entries(path):
+    """Entries of a dictd file: blocks that start at an unindented line."""
+    with gzip.open(path, "rt", encoding="utf-8", errors="replace") as f:
+        entry = []
+        for line in f:
+            if line.strip() and not line[0].isspace() and entry:
+                yield " ".join(entry)
+                entry = []
+            if line.strip():
+                entry.append(line.strip())
+        if entry:
+            yield " ".join(entry)
+
+
+def multilingual_sources():
+    """(source name, iterable of texts), in a fixed order."""
+    for lang in MAN_LANGS:
+        for page in sorted((MAN / lang).glob("man*/*.gz")):
+            yield f"man-{lang}", man_paragraphs(page)
+    for lang, d in (("zh", FORTUNES), ("de", FORTUNES / "de"), ("ru", FORTUNES / "ru"),
+                    ("es", FORTUNES / "es")):
+        for f in sorted(d.glob("*")):
+            if f.is_file() and not f.is_symlink() and f.suffix not in (".dat", ".u8"):
+                yield f"fortune-{lang}", fortunes(f)
+    for f in sorted(DICTD.glob("freedict-*.dict.dz")):
+        yield f.name.split(".")[0], dict_entries(f)
+
+
+def prepare_multilingual():
+    install(MULTILINGUAL_PACKAGES, package_installed)
+    path = CACHE / f"multilingual-v{MULTILINGUAL_VERSION}.tsv"
+    if path.exists():
+        return path
+    CACHE.mkdir(exist_ok=True)
+    tmp = path.with_suffix(".tmp")
+    total = docs = 0
+    per_source = {}
+    with open(tmp, "w", encoding="utf-8") as out:
+        for source, texts in multilingual_sources():
+            for text in texts:
+                text = " ".join(text.split())
+                if len(text) < 20 or per_source.get(source, 0) >= PER_SOURCE_DOCS:
+                    continue  # headings, blank fortunes, or enough of this source
+                per_source[source] = per_source.get(source, 0) + 1
+                out.write(f"{source}\t{text}\n")
+                total += len(text.encode("utf-8"))
+                docs += 1
+    tmp.rename(path)
+    path.with_suffix(".info").write_text(f"{docs} {total} 1\n")
+    return path
+
+
+# --------------------------------------------------------------------------
 # Measurement
 
 
@@ -155,83 +291,127 @@ def mb(n_bytes):
     return n_bytes / 1e6
 
 
-def main():
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--target-mb", type=float, default=200.0, help="text volume (MB)")
-    ap.add_argument("--batch", type=int, default=10_000, help="rows per add_many call")
-    ap.add_argument("--out", type=Path, default=CACHE / "dataset", help="build directory")
-    args = ap.parse_args()
+def clocks():
+    return time.perf_counter(), time.process_time()
 
-    t0 = time.perf_counter()
-    path = prepare_corpus(int(args.target_mb * 1e6))
-    n_docs, text_bytes, passes = corpus_info(path)
-    print(f"corpus: {path.name}: {n_docs} documents, {mb(text_bytes):.1f} MB of text "
-          f"(ready in {time.perf_counter() - t0:.1f} s)")
-    if passes > 1:
-        print(f"  the dictionaries hold less than the target: {passes} passes over them, "
-              f"each cut at shifted boundaries so a pass does not reproduce an earlier pass")
 
+def since(start):
+    wall, cpu = clocks()
+    return wall - start[0], cpu - start[1]
+
+
+def run_vellum(rows, batch, out):
+    """Stages and builds; returns times, statistics and memory figures."""
     import vellum
 
-    can_reset = reset_peak()
-    if not can_reset:
-        print("note: /proc/self/clear_refs refused; peaks below are process-wide")
+    gc.collect()
+    reset_peak()
     base_rss = status_kb("VmRSS")
-
     builder = vellum.Builder()
-    add_seconds = 0.0
-    batch_seconds = []
-    batch = []
-    for row in corpus_rows(path):
-        batch.append(row)
-        if len(batch) == args.batch:
-            t = time.perf_counter()
-            builder.add_many(batch)
-            batch_seconds.append(time.perf_counter() - t)
-            batch = []
-    if batch:
-        t = time.perf_counter()
-        builder.add_many(batch)
-        add_seconds += time.perf_counter() - t
-        batch = []
-    add_seconds += sum(batch_seconds)
+    add = [0.0, 0.0]
+    per_batch = []
+    for i in range(0, len(rows), batch):
+        part = rows[i:i + batch]
+        start = clocks()
+        builder.add_many(part)
+        wall, cpu = since(start)
+        add[0] += wall
+        add[1] += cpu
+        per_batch.append(cpu)
     staged_kb = status_kb("VmRSS") - base_rss
-    add_peak_kb = status_kb("VmHWM") - base_rss
-
-    if args.out.exists():
-        shutil.rmtree(args.out)
+    if out.exists():
+        shutil.rmtree(out)
     reset_peak()
     before_build_kb = status_kb("VmRSS")
-    t = time.perf_counter()
-    stats = builder.build(str(args.out))
-    build_seconds = time.perf_counter() - t
+    start = clocks()
+    stats = builder.build(str(out))
+    build = since(start)
     build_peak_kb = status_kb("VmHWM")
-    assert stats.docs == n_docs, (stats, n_docs)
+    sizes = {p.name: p.stat().st_size for p in sorted(out.iterdir())}
+    del builder
+    return dict(stats=stats, add=add, build=build, per_batch=per_batch, sizes=sizes,
+                staged_mb=staged_kb / 1e3,
+                build_peak_mb=(build_peak_kb - base_rss) / 1e3,
+                build_above_mb=(build_peak_kb - before_build_kb) / 1e3)
 
-    sizes = {p.name: p.stat().st_size for p in sorted(args.out.iterdir())}
-    index_bytes = sizes["index.vls"] + sizes["index.vlf"]
 
-    print(f"\n{stats!r}")
-    print(f"add_many ({args.batch} rows a call): {add_seconds:.2f} s, "
-          f"{n_docs / add_seconds:,.0f} docs/s, {mb(text_bytes) / add_seconds:.1f} MB/s of text")
-    if len(batch_seconds) >= 10:
-        # Staging should cost the same per row however much is staged already.
-        tenth = len(batch_seconds) // 10
-        first = sum(batch_seconds[:tenth]) / (tenth * args.batch)
-        last = sum(batch_seconds[-tenth:]) / (tenth * args.batch)
-        print(f"  per row: {first * 1e6:.2f} us in the first tenth of the batches, "
-              f"{last * 1e6:.2f} us in the last tenth")
-    print(f"build:                          {build_seconds:.2f} s, "
-          f"{n_docs / build_seconds:,.0f} docs/s, {mb(text_bytes) / build_seconds:.1f} MB/s of text")
-    print("\nfiles:")
-    for name, size in sizes.items():
-        print(f"  {name:12} {mb(size):9.1f} MB")
-    print("\nmemory (resident, above the process before staging):")
-    print(f"  staged records after add_many:  {staged_kb / 1e3:9.1f} MB")
-    print(f"  peak during add_many:           {add_peak_kb / 1e3:9.1f} MB")
-    print(f"  peak during build:              {(build_peak_kb - base_rss) / 1e3:9.1f} MB "
-          f"({(build_peak_kb - before_build_kb) / 1e3:.1f} MB above the staged state)")
-    print(f"  staged + 2 x index (vls+vlf):   {staged_kb / 1e3 + 2 * mb(index_bytes):9.1f} MB")
+def run_fts5(rows):
+    """FTS5 trigram, contentless, detail=none, in memory; texts in id order."""
+    order = sorted(range(len(rows)), key=lambda i: -rows[i][0])  # stable: ties keep order
+    docs = [(d, rows[i][1]) for d, i in enumerate(order)]
+    del order
+    db = sqlite3.connect(":memory:")
+    db.execute("CREATE VIRTUAL TABLE t USING fts5(text, content='', detail=none, "
+               "tokenize='trigram')")
+    start = clocks()
+    with db:
+        db.executemany("INSERT INTO t(rowid, text) VALUES (?, ?)", docs)
+    with db:
+        db.execute("INSERT INTO t(t) VALUES ('optimize')")
+    took = since(start)
+    db.close()
+    return took
+
+
+def report(name, n_docs, text_bytes, batch, v, fts):
+    print(f"\n{name}: {v['stats']!r}")
+    add, build = v["add"], v["build"]
+    both = (add[0] + build[0], add[1] + build[1])
+    text = mb(text_bytes)
+    for what, (wall, cpu) in (("add_many", add), ("build", build), ("add_many + build", both)):
+        print(f"  {what:17} {wall:7.2f} s wall ({text / wall:6.1f} MB/s), "
+              f"{cpu:7.2f} s CPU ({text / cpu:6.1f} MB/s)")
+    print(f"  add_many per row: {add[1] / n_docs * 1e6:.2f} us CPU "
+          f"({batch} rows a call)", end="")
+    tenth = len(v["per_batch"]) // 10
+    if tenth:
+        first = sum(v["per_batch"][:tenth]) / (tenth * batch)
+        last = sum(v["per_batch"][-tenth:]) / (tenth * batch)
+        print(f"; {first * 1e6:.2f} us in the first tenth of the batches, "
+              f"{last * 1e6:.2f} us in the last", end="")
+    print()
+    if fts:
+        print(f"  FTS5 trigram      {fts[0]:7.2f} s wall ({text / fts[0]:6.1f} MB/s), "
+              f"{fts[1]:7.2f} s CPU: vellum is {fts[0] / both[0]:.1f}x faster (wall), "
+              f"{fts[1] / both[1]:.1f}x (CPU)")
+    sizes = v["sizes"]
+    index_mb = mb(sizes["index.vls"] + sizes["index.vlf"])
+    print("  files: " + ", ".join(f"{k} {mb(n):.1f} MB" for k, n in sizes.items()))
+    records_mb = mb(sizes["records.bin"])
+    print(f"  staged: {v['staged_mb']:.1f} MB resident for {text:.1f} MB text + "
+          f"{records_mb:.1f} MB records: {(v['staged_mb'] - text - records_mb) * 1e6 / n_docs:.0f} "
+          f"B/record beyond the bytes")
+    print(f"  peak during build: {v['build_peak_mb']:.1f} MB ({v['build_above_mb']:.1f} MB above "
+          f"the staged state); staged + 2 x index = {v['staged_mb'] + 2 * index_mb:.1f} MB")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--corpus", choices=["english", "multilingual", "both"], default="both")
+    ap.add_argument("--target-mb", type=float, default=200.0, help="English text volume (MB)")
+    ap.add_argument("--batch", type=int, default=10_000, help="rows per add_many call")
+    ap.add_argument("--no-fts5", action="store_true", help="skip the SQLite FTS5 peer")
+    ap.add_argument("--out", type=Path, default=CACHE / "dataset", help="build directory")
+    args = ap.parse_args()
+    if not reset_peak():
+        print("note: /proc/self/clear_refs refused; peaks below are process-wide")
+
+    corpora = []
+    if args.corpus in ("english", "both"):
+        corpora.append(("english", prepare_corpus(int(args.target_mb * 1e6))))
+    if args.corpus in ("multilingual", "both"):
+        corpora.append(("multilingual", prepare_multilingual()))
+    print(f"SQLite {sqlite3.sqlite_version}")
+    for name, path in corpora:
+        n_docs, text_bytes, passes = corpus_info(path)
+        print(f"\ncorpus {name}: {path.name}: {n_docs} documents, {mb(text_bytes):.1f} MB of text"
+              + (f" ({passes} passes at shifted boundaries)" if passes > 1 else ""))
+        rows = list(corpus_rows(path))
+        v = run_vellum(rows, args.batch, args.out)
+        assert v["stats"].docs == n_docs, (v["stats"], n_docs)
+        fts = None if args.no_fts5 else run_fts5(rows)
+        report(name, n_docs, text_bytes, args.batch, v, fts)
+        del rows
 
 
 if __name__ == "__main__":

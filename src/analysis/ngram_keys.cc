@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <memory>
 
 #include "analysis/unicode.h"
 #include "analysis/utf8.h"
@@ -104,12 +105,42 @@ inline void NgramKeyer::insert(uint64_t key) {
 const std::vector<uint64_t>& NgramKeyer::keys(std::string_view text, size_t gram_size,
                                               bool fold_case) {
   reset_set(text.size());
-  const size_t n = gram_size;
-  if (n == 0) return out_;
+  scan<true>(text, gram_size, fold_case, nullptr);
+  return out_;
+}
 
+std::span<const uint64_t> NgramKeyer::grams(std::string_view text, size_t gram_size,
+                                            bool fold_case) {
+  // A gram ends at a kept character, which takes at least one byte.
+  if (grams_cap_ < text.size()) {
+    grams_cap_ = std::max(text.size(), grams_cap_ * 2);
+    grams_ = std::make_unique_for_overwrite<uint64_t[]>(grams_cap_);
+  }
+  const uint64_t* end = scan<false>(text, gram_size, fold_case, grams_.get());
+  return {grams_.get(), static_cast<size_t>(end - grams_.get())};
+}
+
+// The key of the gram that ends the word; `ascii_run` and `packed` are the
+// word's trailing ASCII characters, as kept by scan().
+inline uint64_t NgramKeyer::gram_key(const char32_t* word, size_t len, size_t n,
+                                     size_t ascii_run, uint64_t packed) {
+  if (n >= 3 && n <= 8 && ascii_run >= n) {
+    return n == 8 ? packed : packed & ((uint64_t{1} << (8 * n)) - 1);
+  }
+  if (n == 1) return word[len - 1];
+  if (n == 2) return (uint64_t{word[len - 2]} << 32) | word[len - 1];
+  return fnv1a_utf32le(word + len - n, n);
+}
+
+// One pass over the text. With kDistinct each key goes through the set of
+// seen keys into out_; otherwise every key is stored at `out`, and the end
+// of what was stored is returned.
+template <bool kDistinct>
+uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_case,
+                           uint64_t* out) {
+  const size_t n = gram_size;
+  if (n == 0) return out;
   const std::array<uint8_t, 128>& ascii = fold_case ? kAsciiFolded : kAsciiExact;
-  const bool packs_ascii = n >= 3 && n <= 8;
-  const uint64_t pack_mask = n >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
 
   // Kept characters of the current word. Only the last n matter for a key,
   // but hashed grams read them back, so the word is kept whole.
@@ -134,8 +165,12 @@ const std::vector<uint64_t>& NgramKeyer::keys(std::string_view text, size_t gram
         continue;
       }
       c = cls;
+      packed = (packed << 8) | c;
+      ++ascii_run;
     } else {
-      c = utf8::decode(text, &pos);
+      size_t at = pos;  // pos itself stays in a register
+      c = utf8::decode(text, &at);
+      pos = at;
       if (unicode::is_white_space(c)) {
         len = 0, ascii_run = 0;
         continue;
@@ -143,6 +178,12 @@ const std::vector<uint64_t>& NgramKeyer::keys(std::string_view text, size_t gram
       // The category test is on the character as written, before folding.
       if (!unicode::is_letter_or_digit(c)) continue;
       if (fold_case) c = unicode::to_lower_first(c);
+      if (c < 0x80) {
+        packed = (packed << 8) | c;
+        ++ascii_run;
+      } else {
+        ascii_run = 0;
+      }
     }
 
     if (len == cap) {
@@ -151,27 +192,15 @@ const std::vector<uint64_t>& NgramKeyer::keys(std::string_view text, size_t gram
       cap = word_.size();
     }
     word[len++] = c;
-    if (c < 0x80) {
-      packed = (packed << 8) | c;
-      ++ascii_run;
-    } else {
-      ascii_run = 0;
-    }
     if (len < n) continue;
-
-    uint64_t key;
-    if (packs_ascii && ascii_run >= n) {
-      key = packed & pack_mask;
-    } else if (n == 1) {
-      key = c;
-    } else if (n == 2) {
-      key = (uint64_t{word[len - 2]} << 32) | c;
+    const uint64_t key = gram_key(word, len, n, ascii_run, packed);
+    if constexpr (kDistinct) {
+      insert(key);
     } else {
-      key = fnv1a_utf32le(word + len - n, n);
+      *out++ = key;
     }
-    insert(key);
   }
-  return out_;
+  return out;
 }
 
 std::vector<uint64_t> ngram_keys(std::string_view text, size_t gram_size, bool fold_case) {

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -22,6 +24,11 @@ class NgramKeyer {
   const std::vector<uint64_t>& keys(std::string_view text, size_t gram_size,
                                     bool fold_case);
 
+  // The key of every gram of `text` in text order, repeats included: the
+  // keys above are its distinct values. For a consumer that discards
+  // repeats more cheaply itself. Valid until the next call.
+  std::span<const uint64_t> grams(std::string_view text, size_t gram_size, bool fold_case);
+
  private:
   // Open-addressing set of the keys seen in the current text. A slot is
   // in use only when its stamp equals the current generation, so clearing
@@ -31,6 +38,10 @@ class NgramKeyer {
     uint32_t stamp;
   };
 
+  template <bool kDistinct>
+  uint64_t* scan(std::string_view text, size_t gram_size, bool fold_case, uint64_t* out);
+  static uint64_t gram_key(const char32_t* word, size_t len, size_t n, size_t ascii_run,
+                           uint64_t packed);
   void reset_set(size_t text_bytes);
   void insert(uint64_t key);
   void grow();
@@ -40,6 +51,8 @@ class NgramKeyer {
   unsigned shift_ = 64;         // 64 - log2(slots_.size())
   uint32_t generation_ = 0;
   std::vector<uint64_t> out_;
+  std::unique_ptr<uint64_t[]> grams_;
+  size_t grams_cap_ = 0;
 };
 
 // One-shot form.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <limits>
-#include <iterator>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -24,10 +24,10 @@ constexpr uint32_t kContainerSpan = 65536;
 // order among equal ranks. Sorting compact (rank, index) pairs with the
 // index as tie-break gives exactly the stable order without touching the
 // records from the comparator.
-std::vector<uint32_t> rank_order(const std::vector<StagedRecord>& records) {
-  const uint32_t n = static_cast<uint32_t>(records.size());
+std::vector<uint32_t> rank_order(const RecordStaging& staged) {
+  const uint32_t n = static_cast<uint32_t>(staged.size());
   std::vector<std::pair<int64_t, uint32_t>> by_rank(n);
-  for (uint32_t i = 0; i < n; ++i) by_rank[i] = {records[i].rank, i};
+  for (uint32_t i = 0; i < n; ++i) by_rank[i] = {staged.rank(i), i};
   std::sort(by_rank.begin(), by_rank.end(), [](const auto& a, const auto& b) {
     return a.first != b.first ? a.first > b.first : a.second < b.second;
   });
@@ -36,21 +36,56 @@ std::vector<uint32_t> rank_order(const std::vector<StagedRecord>& records) {
   return order;
 }
 
+// The category sets of the staged facet pairs, looked up in the facet map
+// once per pair rather than once per membership.
+class FacetSets {
+ public:
+  FacetSets(const RecordStaging& staged, FacetMap* facets)
+      : staged_(staged),
+        facets_(facets),
+        sets_(staged.pair_count(), nullptr),
+        resolved_(staged.pair_count(), false) {}
+
+  void add_doc(uint32_t doc, std::span<const uint32_t> pairs) {
+    for (uint32_t p : pairs) {
+      if (!resolved_[p]) resolve(p);
+      if (sets_[p] != nullptr) sets_[p]->add(doc);
+    }
+  }
+
+ private:
+  void resolve(uint32_t p) {
+    const RecordStaging::FacetPair pair = staged_.pair(p);
+    resolved_[p] = true;
+    // A field without a category only has to exist.
+    FacetCategories& field = facet_field(facets_, pair.field);
+    if (!pair.category) return;
+    auto it = field.find(*pair.category);
+    if (it == field.end()) it = field.emplace(std::string(*pair.category), Bitmap()).first;
+    sets_[p] = &it->second;
+  }
+
+  const RecordStaging& staged_;
+  FacetMap* facets_;
+  std::vector<Bitmap*> sets_;  // map nodes do not move
+  std::vector<bool> resolved_;
+};
+
 // The n-gram keys and facet memberships of every document, in id order.
-void collect_postings(const std::vector<StagedRecord>& records,
-                      const std::vector<uint32_t>& order, uint16_t gram_size,
-                      KeyPostings* postings, FacetMap* facets) {
+void collect_postings(const RecordStaging& staged, const std::vector<uint32_t>& order,
+                      uint16_t gram_size, KeyPostings* postings, FacetMap* facets) {
   const size_t n = order.size();
   NgramKeyer keyer;
+  FacetSets sets(staged, facets);
   for (size_t d = 0; d < n; ++d) {
-    // Rank order visits the staged records at random: fetch a record a
-    // few documents ahead and, once it has arrived, its text.
-    if (d + 16 < n) __builtin_prefetch(&records[order[d + 16]]);
-    if (d + 8 < n) __builtin_prefetch(records[order[d + 8]].text.data());
-    const StagedRecord& rec = records[order[d]];
+    // Rank order visits the staged texts at random: fetch one a few
+    // documents ahead.
+    if (d + 8 < n) __builtin_prefetch(staged.text_data(order[d + 8]));
     const uint32_t doc = static_cast<uint32_t>(d);
-    postings->add_doc(doc, keyer.keys(rec.text, gram_size, true));
-    add_facets(facets, doc, rec.facets);
+    // The postings drop a document's repeated keys themselves, at less
+    // cost than a set of seen keys would.
+    postings->add_doc(doc, keyer.grams(staged.text(order[d]), gram_size, true));
+    sets.add_doc(doc, staged.facets(order[d]));
   }
   postings->finish();
 }
@@ -71,14 +106,14 @@ Status write_sidecar_file(const std::string& path, std::vector<FacetField> field
 }
 
 // records.bin, then records.idx, in document-id order.
-Status write_record_files(const std::string& out_dir, const std::vector<StagedRecord>& records,
+Status write_record_files(const std::string& out_dir, const RecordStaging& staged,
                           const std::vector<uint32_t>& order) {
   VELLUM_ASSIGN_OR_RETURN(FileSink bin, FileSink::create(join_path(out_dir, "records.bin")));
   VELLUM_ASSIGN_OR_RETURN(FileSink idx, FileSink::create(join_path(out_dir, "records.idx")));
   VELLUM_ASSIGN_OR_RETURN(
       RecordWriter writer,
       RecordWriter::create(std::move(bin), std::move(idx), static_cast<uint32_t>(order.size())));
-  for (uint32_t id : order) VELLUM_RETURN_IF_ERROR(writer.append(records[id].record));
+  for (uint32_t id : order) VELLUM_RETURN_IF_ERROR(writer.append(staged.record(id)));
   return writer.finish();
 }
 
@@ -102,24 +137,24 @@ Result<Builder> Builder::create(uint16_t gram_size, uint32_t head_boundary) {
                  head_boundary == 0 ? kContainerSpan : head_boundary);
 }
 
-void Builder::add(StagedRecord record) { records_.push_back(std::move(record)); }
+void Builder::add(const StagedRecord& record) {
+  staged_.add(record.rank, record.text, record.record);
+  staged_.add_facets(record.facets);
+}
 
-void Builder::add_many(std::vector<StagedRecord> records) {
-  // Range insertion grows the list geometrically; reserving exactly the new
-  // size on every call would copy the whole list each time.
-  records_.insert(records_.end(), std::make_move_iterator(records.begin()),
-                  std::make_move_iterator(records.end()));
+void Builder::add_many(const std::vector<StagedRecord>& records) {
+  for (const StagedRecord& r : records) add(r);
 }
 
 Result<BuildStats> Builder::build(const std::string& out_dir) const {
   // Ids are 32-bit; refuse before touching the file system.
-  VELLUM_RETURN_IF_ERROR(check_document_count(records_.size()));
+  VELLUM_RETURN_IF_ERROR(check_document_count(staged_.size()));
   VELLUM_RETURN_IF_ERROR(create_dirs(out_dir));
-  const std::vector<uint32_t> order = rank_order(records_);
+  const std::vector<uint32_t> order = rank_order(staged_);
 
   KeyPostings postings;
   FacetMap facets;
-  collect_postings(records_, order, gram_size_, &postings, &facets);
+  collect_postings(staged_, order, gram_size_, &postings, &facets);
   BuildStats stats;
   stats.docs = order.size();
   stats.ngrams = postings.count();
@@ -129,7 +164,7 @@ Result<BuildStats> Builder::build(const std::string& out_dir) const {
       write_index_file(join_path(out_dir, "index.vls"), gram_size_, &postings));
   VELLUM_RETURN_IF_ERROR(
       write_sidecar_file(join_path(out_dir, "index.vlf"), sidecar_input(&facets, head_boundary_, /*release=*/true)));
-  VELLUM_RETURN_IF_ERROR(write_record_files(out_dir, records_, order));
+  VELLUM_RETURN_IF_ERROR(write_record_files(out_dir, staged_, order));
   return stats;
 }
 

@@ -9,11 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "build/staging.h"
 #include "common/status.h"
 #include "facet/facet_list.h"
 
 namespace vellum {
 
+// One record as C++ callers hand it in; it is copied into the staging.
 struct StagedRecord {
   int64_t rank = 0;
   std::string text;
@@ -37,13 +39,16 @@ class Builder {
   // gram_size 0 to 1.
   static Result<Builder> create(uint16_t gram_size, uint32_t head_boundary);
 
-  void add(StagedRecord record);
-  void add_many(std::vector<StagedRecord> records);
+  void add(const StagedRecord& record);
+  void add_many(const std::vector<StagedRecord>& records);
+  // For callers that stage rows as they convert them (and roll a failed
+  // batch back); records staged here are built like any other.
+  RecordStaging& staging() { return staged_; }
 
   // Writes the dataset; leaves the staged records in place.
   Result<BuildStats> build(const std::string& out_dir) const;
 
-  size_t staged_count() const { return records_.size(); }
+  size_t staged_count() const { return staged_.size(); }
   uint16_t gram_size() const { return gram_size_; }
   uint32_t head_boundary() const { return head_boundary_; }
 
@@ -53,7 +58,7 @@ class Builder {
 
   uint16_t gram_size_;
   uint32_t head_boundary_;
-  std::vector<StagedRecord> records_;
+  RecordStaging staged_;
 };
 
 }  // namespace vellum

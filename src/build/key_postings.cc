@@ -18,23 +18,18 @@ constexpr uint32_t kInline = 3;
 // so the cache misses of a window overlap instead of queueing.
 constexpr size_t kWindow = 32;
 constexpr unsigned kSortBucketBits = 14;
-// Ids of bitmap sets wait in a batch and reach each bitmap with one bulk
-// add per batch. One Roaring container spans 65536 ids, so a batch of that
-// many documents lands as one container append per key; the pair cap keeps
-// the batch and its grouped copy at 4 MB each for large documents.
-constexpr size_t kBatchDocs = 65536;
+// Ids of large sets wait in a batch and reach each set as one run per
+// batch. A batch ends where a 65536-id window (one Roaring container) ends,
+// so each key's container of a window is usually one part, written as it
+// is; the pair cap keeps the batch and its grouped copy at 4 MB each for
+// large documents.
+constexpr unsigned kWindowBits = 16;
 constexpr size_t kBatchPairs = size_t{1} << 20;
 
-// N-gram keys of ASCII grams are packed characters, not hashes: mix them
-// (the 64-bit finalizer of MurmurHash3).
-inline uint64_t mix(uint64_t k) {
-  k ^= k >> 33;
-  k *= 0xFF51AFD7ED558CCDULL;
-  k ^= k >> 33;
-  k *= 0xC4CEB9FE1A85EC53ULL;
-  k ^= k >> 33;
-  return k;
-}
+// N-gram keys of ASCII grams are packed characters, not hashes: mix them.
+// Only the high bits are used (tag and slot), and a multiply by an odd
+// constant makes those depend on every bit of the key.
+inline uint64_t mix(uint64_t k) { return k * 0x9E3779B97F4A7C15ULL; }
 
 // Pool class of a set of n ids, 4 <= n <= kPromoteAt: blocks of 8 for up
 // to 8 ids, 16 for up to 16, and so on.
@@ -81,6 +76,17 @@ uint32_t KeyPostings::find_or_insert(uint64_t key, uint64_t hash) {
   // At most half full; at 2^32 slots every possible entry still fits.
   if (entries_.size() * 2 > slots_.size() && slot_bits_ < 32) grow();
   return e;
+}
+
+// The common case, a key found in its home slot, without a call.
+inline uint32_t KeyPostings::find(uint64_t key, uint64_t hash) {
+  const uint64_t s = slots_[static_cast<size_t>((hash >> 32) >> (32 - slot_bits_))];
+  // An occupied slot is never 0: its low word is an entry number + 1.
+  if ((s >> 32) == (hash >> 32) && s != 0) {
+    const uint32_t e = static_cast<uint32_t>(s) - 1;
+    if (entries_[e].key == key) return e;
+  }
+  return find_or_insert(key, hash);
 }
 
 bool KeyPostings::contains(uint64_t key, uint64_t hash) const {
@@ -132,7 +138,7 @@ void KeyPostings::free_block(unsigned cls, uint32_t b) {
   pool_[cls].free_head = b;
 }
 
-void KeyPostings::append(Entry* e, uint32_t doc) {
+bool KeyPostings::append_slow(Entry* e, uint32_t doc) {
   const uint32_t n = e->count++;
   if (n < kInline) {
     e->w[n] = doc;
@@ -142,11 +148,13 @@ void KeyPostings::append(Entry* e, uint32_t doc) {
     std::memcpy(p, e->w, sizeof e->w);
     p[n] = doc;
     e->w[0] = b;
+    e->w[2] = doc;
   } else if (n < kPromoteAt) {
+    e->w[2] = doc;
     const unsigned cls = class_of(n);
     if (n < (8u << cls)) {
       block(cls, e->w[0])[n] = doc;
-      return;
+      return false;
     }
     // Full: move to a block twice the size.
     const uint32_t b = alloc_block(cls + 1);
@@ -158,50 +166,68 @@ void KeyPostings::append(Entry* e, uint32_t doc) {
   } else {
     if (n == kPromoteAt) {
       const unsigned top = kClasses - 1;
-      bitmaps_.emplace_back();
-      bitmaps_.back().add_many(block(top, e->w[0]), kPromoteAt);
+      const uint32_t set = large_.create();
+      large_.append_run(set, block(top, e->w[0]), kPromoteAt);
       free_block(top, e->w[0]);
-      e->w[0] = static_cast<uint32_t>(bitmaps_.size() - 1);
+      e->w[0] = set;
+      e->w[2] = doc;
       counts_.push_back(0);
     }
-    pending_.push_back(e->w[0]);
+    return true;
   }
+  return false;
+}
+
+uint32_t* KeyPostings::reserve_pending(size_t n) {
+  if (pending_size_ + n > pending_cap_) {
+    const size_t cap = std::max(pending_size_ + n, pending_cap_ * 2);
+    auto grown = std::make_unique_for_overwrite<uint32_t[]>(cap);
+    if (pending_size_ > 0) std::memcpy(grown.get(), pending_.get(), pending_size_ * sizeof(uint32_t));
+    pending_ = std::move(grown);
+    pending_cap_ = cap;
+  }
+  return pending_.get() + pending_size_;
 }
 
 void KeyPostings::flush() {
   if (batch_docs_.empty()) return;
-  // Counting sort of the batch by bitmap: documents are visited in order,
-  // so each bitmap's ids come out ascending.
-  for (uint32_t b : pending_) {
-    if (counts_[b]++ == 0) touched_.push_back(b);
+  // Counting sort of the batch by set: documents are visited in order, so
+  // each set's ids come out ascending.
+  const uint32_t* pending = pending_.get();
+  for (size_t p = 0; p < pending_size_; ++p) {
+    if (counts_[pending[p]]++ == 0) touched_.push_back(pending[p]);
   }
   uint32_t at = 0;
   for (uint32_t b : touched_) {
     const uint32_t c = counts_[b];
-    counts_[b] = at;  // now the write cursor of bitmap b
+    counts_[b] = at;  // now the write cursor of set b
     at += c;
   }
-  grouped_.resize(pending_.size());
+  grouped_.resize(pending_size_);
   uint32_t begin = 0;
   for (size_t d = 0; d < batch_docs_.size(); ++d) {
-    for (uint32_t p = begin; p < doc_ends_[d]; ++p) grouped_[counts_[pending_[p]]++] = batch_docs_[d];
+    for (uint32_t p = begin; p < doc_ends_[d]; ++p) grouped_[counts_[pending[p]]++] = batch_docs_[d];
     begin = doc_ends_[d];
   }
-  // After the scatter each cursor sits at the start of the next bitmap's run.
+  // After the scatter each cursor sits at the start of the next set's run.
   uint32_t start = 0;
   for (uint32_t b : touched_) {
     const uint32_t end = counts_[b];
-    bitmaps_[b].add_many(grouped_.data() + start, end - start);
+    large_.append_run(b, grouped_.data() + start, end - start);
     counts_[b] = 0;
     start = end;
   }
   touched_.clear();
-  pending_.clear();
+  pending_size_ = 0;
   batch_docs_.clear();
   doc_ends_.clear();
 }
 
-void KeyPostings::add_doc(uint32_t doc, const std::vector<uint64_t>& keys) {
+void KeyPostings::add_doc(uint32_t doc, std::span<const uint64_t> keys) {
+  if (!batch_docs_.empty() && (batch_docs_[0] >> kWindowBits) != (doc >> kWindowBits)) flush();
+  // Room for a pair per key, so the large-set path stores without checks.
+  uint32_t* const first = reserve_pending(keys.size());
+  uint32_t* out = first;
   uint64_t hashes[kWindow];
   uint32_t targets[kWindow];
   for (size_t at = 0; at < keys.size(); at += kWindow) {
@@ -213,29 +239,44 @@ void KeyPostings::add_doc(uint32_t doc, const std::vector<uint64_t>& keys) {
     }
     // Entries may move while new keys are added: hold them by number.
     for (size_t i = 0; i < n; ++i) {
-      targets[i] = find_or_insert(k[i], hashes[i]);
+      targets[i] = find(k[i], hashes[i]);
       __builtin_prefetch(&entries_[targets[i]]);
     }
-    for (size_t i = 0; i < n; ++i) append(&entries_[targets[i]], doc);
+    for (size_t i = 0; i < n; ++i) {
+      Entry& e = entries_[targets[i]];
+      if (e.count > kPromoteAt) {
+        if (e.w[2] == doc) continue;
+        e.w[2] = doc;
+        ++e.count;
+        *out++ = e.w[0];
+      } else if (e.count < kInline) {
+        if (e.count > 0 && e.w[e.count - 1] == doc) continue;
+        e.w[e.count++] = doc;
+      } else if (e.w[2] != doc && append_slow(&e, doc)) {
+        *out++ = e.w[0];
+      }
+    }
   }
-  // Only documents that reached a bitmap set join the batch.
-  if (pending_.size() == (doc_ends_.empty() ? 0 : doc_ends_.back())) return;
+  // Only documents that reached a large set join the batch.
+  if (out == first) return;
+  pending_size_ += static_cast<size_t>(out - first);
   batch_docs_.push_back(doc);
-  doc_ends_.push_back(static_cast<uint32_t>(pending_.size()));
-  if (batch_docs_.size() >= kBatchDocs || pending_.size() >= kBatchPairs) flush();
+  doc_ends_.push_back(static_cast<uint32_t>(pending_size_));
+  if (pending_size_ >= kBatchPairs) flush();
 }
 
 void KeyPostings::finish() {
   slots_.release();
   flush();
-  std::vector<uint32_t>().swap(pending_);
+  pending_.reset();
+  pending_cap_ = 0;
   std::vector<uint32_t>().swap(grouped_);
   const size_t n = entries_.size();
-  // Note each pooled and bitmap set's posting size while in entry order.
+  // Note each pooled and large set's posting size while in entry order.
   for (size_t i = 0; i < n; ++i) {
     Entry& e = entries_[i];
     if (e.count > kPromoteAt) {
-      e.w[1] = static_cast<uint32_t>(posting_size(bitmaps_[e.w[0]]));
+      e.w[1] = static_cast<uint32_t>(large_.posting_size(e.w[0]));
     } else if (e.count > kInline) {
       e.w[1] = static_cast<uint32_t>(sorted_ids_posting_size(block(class_of(e.count), e.w[0]), e.count));
     }
@@ -277,27 +318,22 @@ Status KeyPostings::write(size_t i, Sink* sink) {
       __builtin_prefetch(block(class_of(ahead.count), ahead.w[0]));
     }
   }
-  scratch_.clear();
   const Entry& e = entries_[i];
-  if (e.count > kPromoteAt) {
-    append_posting(bitmaps_[e.w[0]], &scratch_);
-  } else {
-    const uint32_t* ids = e.count <= kInline ? e.w : block(class_of(e.count), e.w[0]);
-    append_sorted_ids_posting(ids, e.count, &scratch_);
-  }
+  if (e.count > kPromoteAt) return large_.write_posting(e.w[0], sink);
+  scratch_.clear();
+  const uint32_t* ids = e.count <= kInline ? e.w : block(class_of(e.count), e.w[0]);
+  append_sorted_ids_posting(ids, e.count, &scratch_);
   return sink->append(scratch_);
 }
 
 std::vector<uint32_t> KeyPostings::ids(size_t i) const {
   const Entry& e = entries_[i];
-  if (e.count > kPromoteAt) return bitmaps_[e.w[0]].to_vector();
+  if (e.count > kPromoteAt) return large_.ids(e.w[0]);
   const uint32_t* ids = e.count <= kInline ? e.w : block(class_of(e.count), e.w[0]);
   return std::vector<uint32_t>(ids, ids + e.count);
 }
 
 void KeyPostings::clear() {
-  // Bitmaps are freed in promotion order, which is roughly allocation order.
-  for (Bitmap& b : bitmaps_) b.reset();
   *this = KeyPostings();
 }
 

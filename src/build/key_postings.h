@@ -4,8 +4,8 @@
 // Most keys of a large corpus are rare (every non-ASCII gram is a hashed
 // key), so a set starts inline in its entry (up to 3 ids), moves to pooled
 // blocks of 8, 16, ... ids as it grows, and only past kPromoteAt ids
-// becomes a Roaring bitmap, which then takes its ids in batches. Small
-// sets are serialized straight from their ids. A (key, doc) pair costs one
+// becomes a chain of Roaring containers (ContainerSets), which then takes
+// its ids in batches. Small sets are serialized straight from their ids. A (key, doc) pair costs one
 // probe of a compact hash table and one append; nothing is allocated per
 // pair.
 #ifndef VELLUM_BUILD_KEY_POSTINGS_H_
@@ -15,26 +15,28 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "common/mapped_array.h"
-#include "index/bitmap.h"
+#include "build/container_sets.h"
 #include "index/vls_writer.h"
 
 namespace vellum {
 
 class KeyPostings final : public PostingSource {
  public:
-  // Sets that reach this many ids become bitmaps; a bitmap then takes ids
-  // in batches of this size. A power of two, at least 8.
+  // Sets that reach this many ids become container sets, which then take
+  // ids in batches. A power of two, at least 8.
   static constexpr uint32_t kPromoteAt = 64;
 
   KeyPostings();
 
-  // Adds `doc` to the set of each key. Docs must arrive in ascending order
-  // and `keys` must be distinct. Only before finish().
-  void add_doc(uint32_t doc, const std::vector<uint64_t>& keys);
+  // Adds `doc` to the set of each key. Docs must arrive in ascending order;
+  // a key listed more than once for a document counts once. Only before
+  // finish().
+  void add_doc(uint32_t doc, std::span<const uint64_t> keys);
 
   // Ends collection: frees the lookup table and orders the entries by key.
   // Call once.
@@ -65,17 +67,24 @@ class KeyPostings final : public PostingSource {
     uint64_t key;
     uint32_t count;  // ids in the set
     // count <= 3: the ids. Up to kPromoteAt: w[0] is the pool block.
-    // Beyond: w[0] indexes bitmaps_ (the latest ids may still be pending).
-    // After finish(), w[1] of a pooled or bitmap set is its posting size
+    // Beyond: w[0] is the set in large_ (the latest ids may still be
+    // pending). From 3 ids on, w[2] is the latest id, which is how a
+    // repeated key of a document is recognised.
+    // After finish(), w[1] of a pooled or large set is its posting size
     // (below 2^32: at most 65536 containers of 8 KB).
     uint32_t w[3];
   };
 
+  uint32_t find(uint64_t key, uint64_t hash);
   uint32_t find_or_insert(uint64_t key, uint64_t hash);
   bool contains(uint64_t key, uint64_t hash) const;
   void grow();
-  void append(Entry* e, uint32_t doc);
-  // Moves the pending ids of bitmap sets into their bitmaps.
+  // Adds `doc` to a set that is not inline with room, nor large; true
+  // when the set has just become large and `doc` must join the batch.
+  bool append_slow(Entry* e, uint32_t doc);
+  // Room for `n` more pending pairs; returns where they go.
+  uint32_t* reserve_pending(size_t n);
+  // Moves the pending ids of large sets into their containers.
   void flush();
 
   // Pool of id blocks; class c holds blocks of 8 << c ids in fixed-size
@@ -109,15 +118,17 @@ class KeyPostings final : public PostingSource {
   // In order of first appearance until finish() sorts them by key.
   MappedArray<Entry> entries_;
   PoolClass pool_[kClasses];
-  std::vector<Bitmap> bitmaps_;
+  ContainerSets large_;
 
-  // The pending batch: the bitmap of every pair for a bitmap set, grouped
-  // by document, and each batch document with its end in pending_.
-  std::vector<uint32_t> pending_;
+  // The pending batch: the large set of every pair for one, grouped by
+  // document, and each batch document with its end in pending_.
+  std::unique_ptr<uint32_t[]> pending_;
+  size_t pending_size_ = 0;
+  size_t pending_cap_ = 0;
   std::vector<uint32_t> batch_docs_;
   std::vector<uint32_t> doc_ends_;
-  // Flush scratch, reused: per-bitmap counters (all zero between flushes),
-  // the bitmaps touched by the batch, and the ids grouped by bitmap.
+  // Flush scratch, reused: per-set counters (all zero between flushes),
+  // the sets touched by the batch, and the ids grouped by set.
   std::vector<uint32_t> counts_;
   std::vector<uint32_t> touched_;
   std::vector<uint32_t> grouped_;

@@ -113,6 +113,31 @@ TEST(KeyPostings, BatchedIdsSurviveEveryFlush) {
   expect_collected(&postings, want);
 }
 
+// A document may list a key more than once (the builder hands over every
+// gram of a text): it joins the key's set once, at every set size, and
+// whether the repeats are next to each other or far apart.
+TEST(KeyPostings, RepeatedKeysOfADocumentCountOnce) {
+  constexpr uint32_t kDocs = 70000;
+  std::mt19937_64 rng(11);
+  IdSets want;
+  for (uint32_t n : {1u, 2u, 3u, 4u, 9u, 64u, 65u, 200u, 5000u}) {
+    want[n * 1000003ULL] = sample(rng, kDocs, n);
+  }
+  std::vector<std::vector<uint64_t>> by_doc(kDocs);
+  for (const auto& [key, ids] : want) {
+    for (uint32_t id : ids) by_doc[id].insert(by_doc[id].end(), 1 + id % 3, key);
+  }
+  KeyPostings postings;
+  for (uint32_t d = 0; d < kDocs; ++d) {
+    std::shuffle(by_doc[d].begin(), by_doc[d].end(), rng);
+    // Past the lookup window of 32 keys, too.
+    if (d % 5 == 0 && !by_doc[d].empty()) by_doc[d].resize(by_doc[d].size() + 40, by_doc[d][0]);
+    postings.add_doc(d, by_doc[d]);
+  }
+  postings.finish();
+  expect_collected(&postings, want);
+}
+
 TEST(KeyPostings, DocumentsWithoutKeysAndReuseAfterClear) {
   KeyPostings postings;
   IdSets want = {{42, {3, 9}}, {7, {9}}};

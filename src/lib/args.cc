@@ -96,6 +96,12 @@ bool to_size(PyObject* o, size_t* out) {
 }
 
 bool to_i64(PyObject* o, int64_t* out) {
+  if (PyLong_Check(o)) {  // already an int: no index object to make
+    long long v = PyLong_AsLongLong(o);
+    if (v == -1 && PyErr_Occurred()) return false;
+    *out = v;
+    return true;
+  }
   Ref index(PyNumber_Index(o));
   if (!index) return false;
   long long v = PyLong_AsLongLong(index.get());
@@ -138,6 +144,19 @@ bool to_str(PyObject* o, std::string* out) {
   std::string_view s;
   if (!to_str_view(o, &s)) return false;
   out->assign(s);
+  return true;
+}
+
+bool to_bytes_view(PyObject* o, std::string_view* out, std::string* scratch) {
+  if (PyBytes_Check(o)) {
+    char* p = nullptr;
+    Py_ssize_t n = 0;
+    if (PyBytes_AsStringAndSize(o, &p, &n) < 0) return false;
+    *out = std::string_view(p, static_cast<size_t>(n));
+    return true;
+  }
+  if (!to_bytes(o, scratch)) return false;
+  *out = *scratch;
   return true;
 }
 

@@ -42,9 +42,13 @@ bool to_i64(PyObject* o, int64_t* out);
 bool to_size(PyObject* o, size_t* out);
 bool to_bool(PyObject* o, bool* out);
 bool to_str(PyObject* o, std::string* out);
-// As to_str, without the copy: the view is valid while `o` lives.
-bool to_str_view(PyObject* o, std::string_view* out);
 bool to_bytes(PyObject* o, std::string* out);
+// The same conversions without a copy where the object allows it: the UTF-8
+// of a `str` (cached by the interpreter) and the buffer of a `bytes`, valid
+// while `o` lives and is not changed; other byte sequences are converted
+// into `scratch`, which the view then points to.
+bool to_str_view(PyObject* o, std::string_view* out);
+bool to_bytes_view(PyObject* o, std::string_view* out, std::string* scratch);
 bool to_str_list(PyObject* o, std::vector<std::string>* out);
 
 // Sequence access shared by every batch conversion: `str` is refused, and

@@ -6,33 +6,24 @@
 
 #include "build/builder.h"
 #include "lib/binding.h"
+#include "lib/builder_rows.h"
 #include "lib/facets_arg.h"
 #include "lib/stats.h"
 
 namespace vellum::py {
 
-// One row of add_many: (rank, text, record, facets-or-None).
-template <>
-struct Arg<StagedRecord> {
-  static bool convert(PyObject* o, StagedRecord* out) {
-    PyObject* f[4];
-    if (!unpack_tuple(o, 4, f)) return false;
-    Bytes record;
-    std::optional<FacetList> facets;
-    if (!Arg<int64_t>::convert(f[0], &out->rank) || !Arg<std::string>::convert(f[1], &out->text) ||
-        !Arg<Bytes>::convert(f[2], &record) ||
-        !Arg<std::optional<FacetList>>::convert(f[3], &facets)) {
-      return false;
-    }
-    out->record = std::move(record.data);
-    if (facets) out->facets = std::move(*facets);
-    return true;
-  }
+// The rows argument of add_many, staged straight into the builder as it is
+// converted (see stage_rows).
+struct Rows {
+  PyObject* seq;  // borrowed for the call
 };
 
 template <>
-struct Arg<std::vector<StagedRecord>> {
-  static bool convert(PyObject* o, std::vector<StagedRecord>* out) { return to_list_of(o, out); }
+struct Arg<Rows> {
+  static bool convert(PyObject* o, Rows* out) {
+    out->seq = o;
+    return true;
+  }
 };
 
 namespace {
@@ -59,7 +50,8 @@ constexpr Callable kAdd{
     Borrow::kExclusive};
 void add(Builder& b, int64_t rank, std::string text, Bytes record,
          std::optional<FacetList> facets) {
-  b.add({rank, std::move(text), std::move(record.data), std::move(facets).value_or(FacetList{})});
+  b.staging().add(rank, text, record.data);
+  if (facets) b.staging().add_facets(*facets);
 }
 
 constexpr Callable kAddMany{
@@ -68,7 +60,10 @@ constexpr Callable kAddMany{
     "Stages a batch of (rank, text, record, facets-or-None) tuples. The whole batch is "
     "checked before any row is staged.",
     Borrow::kExclusive};
-void add_many(Builder& b, std::vector<StagedRecord> rows) { b.add_many(std::move(rows)); }
+PyObject* add_many(Builder& b, Rows rows) {
+  if (!arg("rows", stage_rows(rows.seq, &b.staging()))) return nullptr;
+  Py_RETURN_NONE;
+}
 
 constexpr Callable kBuild{
     "build",

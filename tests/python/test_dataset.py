@@ -321,6 +321,73 @@ def test_add_many_matches_add(tmp_path):
     assert read_dataset(tmp_path / "many").files == read_dataset(tmp_path / "add").files
 
 
+class _Seq:
+    """A sequence that is neither a list nor a tuple."""
+
+    def __init__(self, items):
+        self.items = list(items)
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+class _Rank:
+    def __init__(self, v):
+        self.v = v
+
+    def __index__(self):
+        return self.v
+
+
+def test_add_many_every_argument_shape_matches_add(tmp_path):
+    """Rows staged straight from the interpreter's buffers and rows taken the
+    general way (other sequences, index objects) give the same dataset."""
+    rows = [
+        (3, "plain ascii", b"bytes", {"f": ["a", "b"], "g": []}),
+        (True, "ünïcödé 漢字テキスト", bytearray(b"ba"), {"f": ("a",)}),
+        (_Rank(-2), "", [1, 2, 255], {"f": _Seq(["c", "a"])}),
+        (2**62, "x" * 5000, b"", {"h": _Seq([])}),
+        (0, "tail", _Seq([0, 7]), None),
+    ]
+    one = vellum.Builder()
+    for r in rows:
+        one.add(*r)
+    one.build(str(tmp_path / "add"))
+    many = vellum.Builder()
+    many.add_many(rows)
+    stats = many.build(str(tmp_path / "many"))
+    assert stats.fields == 3
+    assert read_dataset(tmp_path / "many").files == read_dataset(tmp_path / "add").files
+
+
+def test_failed_add_many_leaves_no_trace(tmp_path):
+    """A batch that fails at its last row stages nothing of its earlier rows,
+    their texts, records or facet names; later batches build as if it had
+    never been tried."""
+    good = [(i, f"good {i}", b"g%d" % i, {"f": [str(i % 2)]}) for i in range(5)]
+    fresh = [(9, "fresh", b"new", {"new": ["x"]})]
+    b = vellum.Builder()
+    b.add_many(good)
+    bad = [(100 + i, "bad " * 50, b"b" * 100, {"bad": [str(i)], "f": ["9"]})
+           for i in range(3000)]
+    for last in [(1, "t", "not bytes", None), (1, "t", b"", {"f": "str"}),
+                 (1, "t", b"", {"f": _Seq([1])}), (1, "t", b"", {5: []}), (1, "t")]:
+        with pytest.raises((TypeError, ValueError)):
+            b.add_many(bad + [last])
+    b.add_many(fresh)
+    stats = b.build(str(tmp_path / "tried"))
+    assert stats.docs == 6 and stats.fields == 2
+
+    clean = vellum.Builder()
+    clean.add_many(good)
+    clean.add_many(fresh)
+    clean.build(str(tmp_path / "clean"))
+    assert read_dataset(tmp_path / "tried").files == read_dataset(tmp_path / "clean").files
+
+
 # --------------------------------------------------------------------------
 # More than 65536 documents: head and tail both hold ids, bitmap containers
 

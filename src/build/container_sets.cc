@@ -1,0 +1,160 @@
+#include "build/container_sets.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/coding.h"
+#include "index/posting_format.h"
+
+namespace vellum {
+
+namespace {
+
+constexpr uint32_t kWindowBits = 16;
+
+size_t container_bytes(size_t card) {
+  return card > kMaxArrayCardinality ? kBitmapContainerBytes : 2 * card;
+}
+
+inline void set_bit(char* bitmap, uint32_t low) {
+  bitmap[low >> 3] = static_cast<char>(bitmap[low >> 3] | (1 << (low & 7)));
+}
+
+}  // namespace
+
+uint32_t ContainerSets::create() {
+  sets_.emplace_back();
+  return static_cast<uint32_t>(sets_.size() - 1);
+}
+
+void ContainerSets::append_run(uint32_t set, const uint32_t* ids, size_t n) {
+  while (n > 0) {
+    // The run's ids in the window of its first id.
+    const uint32_t high = ids[0] >> kWindowBits;
+    size_t k = n;
+    if (high != (ids[n - 1] >> kWindowBits)) {
+      k = static_cast<size_t>(
+          std::lower_bound(ids, ids + n, (high + 1) << kWindowBits) - ids);
+    }
+    add_part(set, ids, k);
+    ids += k;
+    n -= k;
+  }
+}
+
+void ContainerSets::add_part(uint32_t set, const uint32_t* ids, size_t n) {
+  const uint64_t at = bytes_.size();
+  bytes_.resize(at + container_bytes(n));
+  char* out = bytes_.data() + at;
+  if (n > kMaxArrayCardinality) {
+    std::memset(out, 0, kBitmapContainerBytes);
+    for (size_t i = 0; i < n; ++i) set_bit(out, ids[i] & 0xFFFF);
+  } else {
+    for (size_t i = 0; i < n; ++i, out += 2) EncodeU16(out, static_cast<uint16_t>(ids[i]));
+  }
+  const uint32_t p = static_cast<uint32_t>(parts_.size());
+  parts_.push_back(Part{at, static_cast<uint32_t>(n), kNone, ids[0] >> kWindowBits});
+  Set& s = sets_[set];
+  if (s.tail == kNone) {
+    s.head = p;
+  } else {
+    parts_[s.tail].next = p;
+  }
+  s.tail = p;
+}
+
+template <typename Fn>
+void ContainerSets::for_each_group(uint32_t set, Fn fn) const {
+  uint32_t p = sets_[set].head;
+  while (p != kNone) {
+    Group g{p, 0, 0};
+    const uint32_t high = parts_[p].high;
+    for (; p != kNone && parts_[p].high == high; p = parts_[p].next) {
+      g.card += parts_[p].card;
+      ++g.parts;
+    }
+    fn(g);
+  }
+}
+
+uint64_t ContainerSets::posting_size(uint32_t set) const {
+  uint64_t size = 8;  // cookie, container count
+  for_each_group(set, [&](const Group& g) { size += 8 + container_bytes(g.card); });
+  return size;
+}
+
+Status ContainerSets::write_posting(uint32_t set, Sink* sink) {
+  uint32_t containers = 0;
+  for_each_group(set, [&](const Group&) { ++containers; });
+  // Cookie and count, then per container its window and cardinality - 1,
+  // then per container its offset from the start of the posting.
+  scratch_.assign(8 + 8 * size_t{containers}, '\0');
+  char* head = scratch_.data();
+  EncodeU32(head, kNoRunCookie);
+  EncodeU32(head + 4, containers);
+  char* descriptor = head + 8;
+  char* offset = descriptor + 4 * size_t{containers};
+  uint64_t body = scratch_.size();
+  for_each_group(set, [&](const Group& g) {
+    EncodeU16(descriptor, static_cast<uint16_t>(parts_[g.first].high));
+    EncodeU16(descriptor + 2, static_cast<uint16_t>(g.card - 1));
+    descriptor += 4;
+    EncodeU32(offset, static_cast<uint32_t>(body));
+    offset += 4;
+    body += container_bytes(g.card);
+  });
+  VELLUM_RETURN_IF_ERROR(sink->append(scratch_));
+  Status s;
+  for_each_group(set, [&](const Group& g) {
+    if (s.ok()) s = write_group(g, sink);
+  });
+  return s;
+}
+
+Status ContainerSets::write_group(const Group& g, Sink* sink) {
+  const Part& first = parts_[g.first];
+  if (g.parts == 1) {
+    return sink->append(std::string_view(bytes_.data() + first.at, container_bytes(g.card)));
+  }
+  if (g.card <= kMaxArrayCardinality) {
+    // Every part is an array and the ids ascend from part to part.
+    uint32_t p = g.first;
+    for (uint32_t i = 0; i < g.parts; ++i, p = parts_[p].next) {
+      VELLUM_RETURN_IF_ERROR(sink->append(
+          std::string_view(bytes_.data() + parts_[p].at, 2 * size_t{parts_[p].card})));
+    }
+    return Status();
+  }
+  scratch_.assign(kBitmapContainerBytes, '\0');
+  char* bitmap = scratch_.data();
+  uint32_t p = g.first;
+  for (uint32_t i = 0; i < g.parts; ++i, p = parts_[p].next) {
+    const Part& part = parts_[p];
+    const char* in = bytes_.data() + part.at;
+    if (part.card > kMaxArrayCardinality) {
+      for (size_t b = 0; b < kBitmapContainerBytes; ++b) bitmap[b] = static_cast<char>(bitmap[b] | in[b]);
+    } else {
+      for (uint32_t k = 0; k < part.card; ++k) set_bit(bitmap, GetU16(in + 2 * k));
+    }
+  }
+  return sink->append(scratch_);
+}
+
+std::vector<uint32_t> ContainerSets::ids(uint32_t set) const {
+  std::vector<uint32_t> out;
+  for (uint32_t p = sets_[set].head; p != kNone; p = parts_[p].next) {
+    const Part& part = parts_[p];
+    const char* in = bytes_.data() + part.at;
+    const uint32_t base = part.high << kWindowBits;
+    if (part.card > kMaxArrayCardinality) {
+      for (uint32_t low = 0; low < 65536; ++low) {
+        if ((static_cast<uint8_t>(in[low >> 3]) >> (low & 7)) & 1) out.push_back(base | low);
+      }
+    } else {
+      for (uint32_t k = 0; k < part.card; ++k) out.push_back(base | GetU16(in + 2 * k));
+    }
+  }
+  return out;
+}
+
+}  // namespace vellum

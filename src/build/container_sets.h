@@ -1,0 +1,77 @@
+// Large document-id sets held as the Roaring containers their postings are
+// made of. Ids reach a set in ascending runs (one run per set and batch of
+// documents); each run becomes container parts, one per 65536-id window it
+// touches, in a shared byte arena, already in the posting's byte form: u16
+// low bits for an array, 8192 bytes for a bitmap. A set's posting is then a
+// short header followed by its parts, copied as they are; parts that share a
+// window (a run that stopped mid-window) are merged while writing. Adding an
+// id costs a few byte stores, and the sets take about the room of their
+// postings.
+#ifndef VELLUM_BUILD_CONTAINER_SETS_H_
+#define VELLUM_BUILD_CONTAINER_SETS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/mapped_array.h"
+#include "common/sink.h"
+#include "common/status.h"
+
+namespace vellum {
+
+class ContainerSets {
+ public:
+  // A new empty set; returns its number (0, 1, 2, ...).
+  uint32_t create();
+
+  // Adds `n` strictly ascending ids, all above every id already in `set`.
+  void append_run(uint32_t set, const uint32_t* ids, size_t n);
+
+  // The set's posting in the portable Roaring layout without run
+  // containers: its size, its bytes (exactly that many), its ids.
+  uint64_t posting_size(uint32_t set) const;
+  Status write_posting(uint32_t set, Sink* sink);
+  std::vector<uint32_t> ids(uint32_t set) const;
+
+  size_t size() const { return sets_.size(); }
+
+ private:
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  // Ids of one set in one window, from one run.
+  struct Part {
+    uint64_t at;    // first byte in bytes_
+    uint32_t card;  // ids, 1 .. 65536
+    uint32_t next;  // the set's next part, or kNone
+    uint32_t high;  // the window: the ids' high 16 bits
+  };
+  struct Set {
+    uint32_t head = kNone;
+    uint32_t tail = kNone;
+  };
+  // Parts of one window, consecutive in a set's chain: [first, last].
+  struct Group {
+    uint32_t first;
+    uint32_t card;
+    uint32_t parts;
+  };
+
+  void add_part(uint32_t set, const uint32_t* ids, size_t n);
+  // Calls fn(Group) for each window of the set, in ascending order.
+  template <typename Fn>
+  void for_each_group(uint32_t set, Fn fn) const;
+  // The group's container bytes, merged into scratch_ when it has several
+  // parts and is a bitmap container.
+  Status write_group(const Group& g, Sink* sink);
+
+  std::vector<Set> sets_;
+  std::vector<Part> parts_;
+  MappedArray<char> bytes_;
+  std::string scratch_;
+};
+
+}  // namespace vellum
+
+#endif  // VELLUM_BUILD_CONTAINER_SETS_H_

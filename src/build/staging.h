@@ -1,0 +1,127 @@
+// Documents staged by a batch builder, in staging order: per record a rank,
+// a text, opaque record bytes and facet memberships. Texts and records are
+// appended to two large byte arenas and located by the end offsets of a
+// fixed 32-byte row, so staging a record allocates nothing per record and
+// costs its bytes plus the row (and 4 bytes per facet membership). Facet
+// names are interned: a membership is the number of a distinct (field,
+// category) pair.
+//
+// A batch that fails half-way is undone with rollback(mark()), which
+// removes everything staged since the mark, interned names included.
+#ifndef VELLUM_BUILD_STAGING_H_
+#define VELLUM_BUILD_STAGING_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "common/mapped_array.h"
+#include "facet/facet_list.h"
+
+namespace vellum {
+
+class RecordStaging {
+ public:
+  // A (field, category) pair; no category for a field listed without any.
+  struct FacetPair {
+    std::string_view field;
+    std::optional<std::string_view> category;
+  };
+
+  struct Mark {
+    size_t rows = 0;
+    size_t facets = 0;
+    size_t pairs = 0;
+    size_t names = 0;
+  };
+
+  RecordStaging() = default;
+  RecordStaging(RecordStaging&&) = default;
+  RecordStaging& operator=(RecordStaging&&) = default;
+
+  // Appends one record with no facets.
+  void add(int64_t rank, std::string_view text, std::string_view record);
+  // Gives the last record a membership of `category` in `field`.
+  void add_facet(std::string_view field, std::string_view category);
+  // Gives the last record `field` with no category (the field still
+  // exists in the dataset).
+  void add_facet_field(std::string_view field);
+  // Both of the above, for a whole list.
+  void add_facets(const FacetList& facets);
+
+  Mark mark() const;
+  // Removes everything staged after `m`, which must come from this staging
+  // with nothing rolled back since.
+  void rollback(const Mark& m);
+
+  size_t size() const { return rows_.size(); }
+  int64_t rank(size_t i) const { return rows_[i].rank; }
+  std::string_view text(size_t i) const {
+    return view(texts_, i == 0 ? 0 : rows_[i - 1].text_end, rows_[i].text_end);
+  }
+  std::string_view record(size_t i) const {
+    return view(records_, i == 0 ? 0 : rows_[i - 1].record_end, rows_[i].record_end);
+  }
+  // The pair numbers of record i's memberships, as staged.
+  std::span<const uint32_t> facets(size_t i) const {
+    const uint64_t begin = i == 0 ? 0 : rows_[i - 1].facet_end;
+    return {memberships_.data() + begin, static_cast<size_t>(rows_[i].facet_end - begin)};
+  }
+  size_t pair_count() const { return pairs_.size(); }
+  FacetPair pair(uint32_t p) const;
+
+  // Address of record i's text, for prefetching ahead of a visit.
+  const char* text_data(size_t i) const {
+    return texts_.data() + (i == 0 ? 0 : rows_[i - 1].text_end);
+  }
+
+ private:
+  struct Row {
+    int64_t rank;
+    uint64_t text_end;
+    uint64_t record_end;
+    uint64_t facet_end;
+  };
+  static_assert(sizeof(Row) == 32);
+  static constexpr uint32_t kNoName = UINT32_MAX;
+
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+  };
+  using NameTable = std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>>;
+
+  static std::string_view view(const MappedArray<char>& a, uint64_t begin, uint64_t end) {
+    return {a.data() + begin, static_cast<size_t>(end - begin)};
+  }
+  static void append(MappedArray<char>* a, std::string_view bytes);
+  uint32_t intern(std::string_view name);
+  void add_pair(uint32_t field, uint32_t category);
+
+  MappedArray<Row> rows_;
+  MappedArray<char> texts_;
+  MappedArray<char> records_;
+  MappedArray<uint32_t> memberships_;
+
+  // Interned names by number (stable: map nodes do not move), and the
+  // distinct pairs, each as (field name, category name or kNoName).
+  NameTable name_ids_;
+  std::vector<const std::string*> names_;
+  std::unordered_map<uint64_t, uint32_t> pair_ids_;
+  std::vector<uint64_t> pairs_;
+  // Consecutive records mostly repeat a pair: the last one is checked
+  // before any hashing.
+  std::string last_field_;
+  std::string last_category_;
+  std::optional<uint32_t> last_pair_;
+};
+
+}  // namespace vellum
+
+#endif  // VELLUM_BUILD_STAGING_H_
