@@ -201,7 +201,7 @@ void KeyPostings::flush() {
   doc_ends_.clear();
 }
 
-void KeyPostings::add_doc(uint32_t doc, const std::vector<uint64_t>& keys) {
+void KeyPostings::add_doc(uint32_t doc, const std::vector<uint64_t>& keys, uint32_t* entry_of) {
   uint64_t hashes[kWindow];
   uint32_t targets[kWindow];
   for (size_t at = 0; at < keys.size(); at += kWindow) {
@@ -217,6 +217,7 @@ void KeyPostings::add_doc(uint32_t doc, const std::vector<uint64_t>& keys) {
       __builtin_prefetch(&entries_[targets[i]]);
     }
     for (size_t i = 0; i < n; ++i) append(&entries_[targets[i]], doc);
+    if (entry_of != nullptr) std::copy(targets, targets + n, entry_of + at);
   }
   // Only documents that reached a bitmap set join the batch.
   if (pending_.size() == (doc_ends_.empty() ? 0 : doc_ends_.back())) return;
