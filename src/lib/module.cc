@@ -4,6 +4,7 @@
 #include "lib/builder_type.h"
 #include "lib/py_ref.h"
 #include "lib/splitset_builder_type.h"
+#include "lib/splitset_writer_type.h"
 #include "lib/python.h"
 #include "lib/stats.h"
 #include "lib/tokenize.h"
@@ -33,6 +34,7 @@ const Registration kRegistrations[] = {
     {"SplitSetBuilder", [](PyObject*) { return make_splitset_builder_type(); }},
     {"SplitSetBuildStats",
      [](PyObject*) { return make_stats_type(StatsKind::kSplitSetBuild); }},
+    {"SplitSetWriter", [](PyObject*) { return make_splitset_writer_type(); }},
 };
 
 PyObject* init() {
