@@ -57,9 +57,10 @@ def time_writer(docs):
 
 
 def ten_deltas(docs):
+    """The corpus repeated as often as ten deltas need."""
     w = vellum.SplitSetWriter()
     deltas = []
-    it = iter(docs)
+    it = (t for _ in range(100) for t in docs)
     while len(deltas) < 10:
         for t in it:
             i = w.add(t)
@@ -87,9 +88,8 @@ def main():
     print(f"SplitSetWriter.add+flush ({flushes} flushes): {len(docs) / tw:,.0f} docs/s, "
           f"{bb.mb(total) / tw:.1f} MB/s ({100 * tb / tw:.0f}% of the builder)")
 
-    more, _ = texts(400_000_000)
-    w, deltas = ten_deltas(more)
-    del more
+    del docs
+    w, deltas = ten_deltas(texts(200_000_000)[0])
     size = sum(len(b) for _, b in deltas)
     rss_before = bb.status_kb("VmRSS")
     bb.reset_peak()

@@ -86,13 +86,10 @@ Result<WrittenSplit> SplitSetWriter::compact(const std::vector<CompactInput>& in
   MergedPostings merged = merge_postings(std::move(in.shifted), in.deleted);
   SplitMeta meta;
   meta.summary = compacted_summary(merged, in.deleted, bloom_bits_);
-  const uint64_t live = merged.live.cardinality();
   // Every 32-bit id live is 2^32 documents, one more than the field holds.
-  meta.doc_count = static_cast<uint32_t>(std::min<uint64_t>(live, UINT32_MAX));
-  if (live > 0) {
-    meta.first_id = roaring_bitmap_minimum(merged.live.get());
-    meta.last_id = roaring_bitmap_maximum(merged.live.get());
-  }
+  meta.doc_count = static_cast<uint32_t>(std::min<uint64_t>(merged.live, UINT32_MAX));
+  meta.first_id = merged.first_id;
+  meta.last_id = merged.last_id;
   WrittenSplit out;
   VELLUM_RETURN_IF_ERROR(
       write_index(&out.body, gram_size_, stride_, std::move(merged.entries), fold_case_));

@@ -21,7 +21,9 @@ struct ShiftedPosting {
 
 struct MergedPostings {
   std::vector<IndexEntry> entries;  // ascending keys, none empty
-  Bitmap live;                      // every id left in some posting
+  uint64_t live = 0;                // distinct ids left in some posting
+  uint32_t first_id = 0;            // smallest and largest of them (0 when none)
+  uint32_t last_id = 0;
 };
 
 // `deleted` ascending and distinct. The order of `inputs` among equal keys
