@@ -33,3 +33,17 @@ done
 
 echo "== Python tests"
 PYTHONPATH="$PWD/build/python" "$PYTHON" -m pytest -q tests/python
+
+echo "== short fuzz runs of the split-set writer"
+if command -v clang++ >/dev/null && command -v clang >/dev/null; then
+  cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+    -DVELLUM_FUZZ=ON -DVELLUM_TESTS=OFF -DVELLUM_BENCH=OFF >/dev/null
+  cmake --build build-fuzz -j2 --target resume_fuzz compact_fuzz >/dev/null
+  for t in resume compact; do
+    work=$(mktemp -d)
+    build-fuzz/${t}_fuzz -max_total_time=20 "$work" "fuzz/corpus/${t}_fuzz" 2>&1 | tail -1
+    rm -rf "$work"
+  done
+else
+  echo "clang not found: fuzz runs skipped"
+fi

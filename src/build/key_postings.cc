@@ -223,7 +223,7 @@ void KeyPostings::flush() {
   doc_ends_.clear();
 }
 
-void KeyPostings::add_doc(uint32_t doc, std::span<const uint64_t> keys) {
+void KeyPostings::add_doc(uint32_t doc, std::span<const uint64_t> keys, uint32_t* entry_of) {
   if (!batch_docs_.empty() && (batch_docs_[0] >> kWindowBits) != (doc >> kWindowBits)) flush();
   // Room for a pair per key, so the large-set path stores without checks.
   uint32_t* const first = reserve_pending(keys.size());
@@ -256,6 +256,7 @@ void KeyPostings::add_doc(uint32_t doc, std::span<const uint64_t> keys) {
         *out++ = e.w[0];
       }
     }
+    if (entry_of != nullptr) std::copy(targets, targets + n, entry_of + at);
   }
   // Only documents that reached a large set join the batch.
   if (out == first) return;

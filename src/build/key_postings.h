@@ -35,8 +35,10 @@ class KeyPostings final : public PostingSource {
 
   // Adds `doc` to the set of each key. Docs must arrive in ascending order;
   // a key listed more than once for a document counts once. Only before
-  // finish().
-  void add_doc(uint32_t doc, std::span<const uint64_t> keys);
+  // finish(). When `entry_of` is given, entry_of[i] receives the entry
+  // number of keys[i] (numbers count keys in order of first appearance,
+  // until finish()), for callers that keep per-key state beside the sets.
+  void add_doc(uint32_t doc, std::span<const uint64_t> keys, uint32_t* entry_of = nullptr);
 
   // Ends collection: frees the lookup table and orders the entries by key.
   // Call once.

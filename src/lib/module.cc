@@ -4,6 +4,7 @@
 #include "lib/builder_type.h"
 #include "lib/py_ref.h"
 #include "lib/splitset_builder_type.h"
+#include "lib/splitset_writer_type.h"
 #include "lib/python.h"
 #include "lib/stats.h"
 #include "lib/term_builder_type.h"
@@ -42,6 +43,7 @@ const Registration kRegistrations[] = {
     {"TermSplitSetBuilder", [](PyObject*) { return make_term_splitset_builder_type(); }},
     {"SplitSetBuildStats",
      [](PyObject*) { return make_stats_type(StatsKind::kSplitSetBuild); }},
+    {"SplitSetWriter", [](PyObject*) { return make_splitset_writer_type(); }},
 };
 
 PyObject* init() {
