@@ -316,7 +316,9 @@ TEST(TermSplitSetBuilder, FailedWriteKeepsTheDocumentsForARetry) {
   TermSplitSetBuilder reference = make(o), retried = make(o);
   for (size_t i = 0; i < docs.size(); ++i) {
     ASSERT_TRUE(reference.add_faceted(docs[i].text, docs[i].facets).ok());
-    if (i < 100) ASSERT_TRUE(retried.add_faceted(docs[i].text, docs[i].facets).ok());
+    if (i < 100) {
+      ASSERT_TRUE(retried.add_faceted(docs[i].text, docs[i].facets).ok());
+    }
   }
   TempDir dir;
   const std::string blocker = dir.file("file");
