@@ -68,7 +68,7 @@ class ContainerSets {
 
   std::vector<Set> sets_;
   std::vector<Part> parts_;
-  MappedArray<char> bytes_;
+  MappedArray<char, false> bytes_;  // appended front to back
   std::string scratch_;
 };
 

@@ -12,7 +12,7 @@ uint64_t pair_key(uint32_t field, uint32_t category) {
 
 }  // namespace
 
-void RecordStaging::append(MappedArray<char>* a, std::string_view bytes) {
+void RecordStaging::append(Arena* a, std::string_view bytes) {
   const size_t at = a->size();
   a->resize(at + bytes.size());
   if (!bytes.empty()) std::memcpy(a->data() + at, bytes.data(), bytes.size());

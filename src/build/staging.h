@@ -97,17 +97,20 @@ class RecordStaging {
   };
   using NameTable = std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>>;
 
-  static std::string_view view(const MappedArray<char>& a, uint64_t begin, uint64_t end) {
+  // Appended front to back: no 2 MB pages (see MappedArray).
+  using Arena = MappedArray<char, false>;
+
+  static std::string_view view(const Arena& a, uint64_t begin, uint64_t end) {
     return {a.data() + begin, static_cast<size_t>(end - begin)};
   }
-  static void append(MappedArray<char>* a, std::string_view bytes);
+  static void append(Arena* a, std::string_view bytes);
   uint32_t intern(std::string_view name);
   void add_pair(uint32_t field, uint32_t category);
 
-  MappedArray<Row> rows_;
-  MappedArray<char> texts_;
-  MappedArray<char> records_;
-  MappedArray<uint32_t> memberships_;
+  MappedArray<Row, false> rows_;
+  Arena texts_;
+  Arena records_;
+  MappedArray<uint32_t, false> memberships_;
 
   // Interned names by number (stable: map nodes do not move), and the
   // distinct pairs, each as (field name, category name or kNoName).

@@ -2,6 +2,11 @@
 // mapping. New elements read as zero bytes, and growing remaps the pages
 // instead of copying them, so an array of hundreds of MB grows without a
 // second copy alive and without a zeroing pass.
+//
+// Large arrays ask for 2 MB pages, which pay off for arrays read at random.
+// kHugePages false leaves them out, for arrays written front to back (byte
+// arenas): there the kernel's zeroing of each fresh 2 MB page costs far more
+// than the page-table walks it would save.
 #ifndef VELLUM_COMMON_MAPPED_ARRAY_H_
 #define VELLUM_COMMON_MAPPED_ARRAY_H_
 
@@ -16,7 +21,7 @@
 
 namespace vellum {
 
-template <typename T>
+template <typename T, bool kHugePages = true>
 class MappedArray {
   static_assert(std::is_trivially_copyable_v<T>);
 
@@ -57,7 +62,7 @@ class MappedArray {
 #ifdef MADV_HUGEPAGE
       // Large arrays here are read at random: 2 MB pages spare a page fault
       // per 4 KB and most TLB misses. Only advice; failure changes nothing.
-      if (bytes >= kHugeAdviceBytes) madvise(p, bytes, MADV_HUGEPAGE);
+      if (kHugePages && bytes >= kHugeAdviceBytes) madvise(p, bytes, MADV_HUGEPAGE);
 #endif
       data_ = static_cast<T*>(p);
       bytes_ = bytes;

@@ -147,6 +147,12 @@ bool to_str(PyObject* o, std::string* out) {
   return true;
 }
 
+PyObject* SeqView::peek(Py_ssize_t i) const {
+  if (kind_ == 1) return i < PyList_Size(seq_) ? PyList_GetItem(seq_, i) : nullptr;
+  if (kind_ == 2) return i < size_ ? PyTuple_GetItem(seq_, i) : nullptr;
+  return nullptr;
+}
+
 bool to_bytes_view(PyObject* o, std::string_view* out, std::string* scratch) {
   if (PyBytes_Check(o)) {
     char* p = nullptr;

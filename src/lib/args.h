@@ -60,6 +60,10 @@ class SeqView {
   Py_ssize_t size() const { return size_; }
   // New reference to item i, or nullptr with an exception set.
   PyObject* item(Py_ssize_t i) const;
+  // Item i of a list or tuple, borrowed, for a look ahead (prefetching);
+  // nullptr, with no exception, when there is none or reading it could run
+  // Python code.
+  PyObject* peek(Py_ssize_t i) const;
 
  private:
   PyObject* seq_ = nullptr;

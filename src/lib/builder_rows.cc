@@ -1,5 +1,11 @@
 #include "lib/builder_rows.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -68,20 +74,105 @@ bool stage_facets(PyObject* dict, RecordStaging* staging) {
   return true;
 }
 
+// Rows of a large batch sit all over the interpreter's heap, and converting
+// one is mostly waiting for its objects: fetch the row tuple far ahead and,
+// once it has arrived, the objects it holds.
+constexpr Py_ssize_t kRowAhead = 16;
+constexpr Py_ssize_t kItemsAhead = 8;
+
+void prefetch_items(PyObject* row) {
+  if (row == nullptr || !PyTuple_Check(row) || PyTuple_Size(row) != 4) return;
+  for (Py_ssize_t k = 1; k < 4; ++k) {
+    const char* item = reinterpret_cast<const char*>(PyTuple_GetItem(row, k));
+    __builtin_prefetch(item);
+    __builtin_prefetch(item + 64);
+  }
+}
+
+// Stores 16 code points as bytes when all are ASCII; false (nothing
+// stored) otherwise.
+inline bool narrow_ascii16(const Py_UCS4* w, char* out) {
+#ifdef __SSE2__
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4));
+  const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 8));
+  const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 12));
+  const __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(any, 7), _mm_setzero_si128())) != 0xFFFF) {
+    return false;
+  }
+  // Below 0x80, so the saturating packs keep every value.
+  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+  return true;
+#else
+  Py_UCS4 any = 0;
+  for (int k = 0; k < 16; ++k) any |= w[k];
+  if (any >= 0x80) return false;
+  for (int k = 0; k < 16; ++k) out[k] = static_cast<char>(w[k]);
+  return true;
+#endif
+}
+
 }  // namespace
 
-bool stage_row(PyObject* row, RecordStaging* staging) {
+bool TextScratch::utf8(PyObject* o, std::string_view* out) {
+  if (!PyUnicode_Check(o)) return type_error(o, "str");
+  const Py_ssize_t n = PyUnicode_GetLength(o);
+  if (n < 0) return false;
+  const size_t len = static_cast<size_t>(n);
+  if (len > cap_) {
+    cap_ = std::max(len, cap_ * 2);
+    wide_ = std::make_unique_for_overwrite<Py_UCS4[]>(cap_);
+    bytes_ = std::make_unique_for_overwrite<char[]>(4 * cap_);
+  }
+  if (len > 0 && PyUnicode_AsUCS4(o, wide_.get(), n, 0) == nullptr) return false;
+  char* p = bytes_.get();
+  const Py_UCS4* w = wide_.get();
+  for (size_t i = 0; i < len; ++i) {
+    // ASCII sixteen characters at a time.
+    while (i + 16 <= len && narrow_ascii16(w + i, p)) {
+      p += 16;
+      i += 16;
+    }
+    if (i == len) break;
+    const Py_UCS4 c = w[i];
+    if (c < 0x80) {
+      *p++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+      *p++ = static_cast<char>(0xC0 | (c >> 6));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      if (c >= 0xD800 && c <= 0xDFFF) {
+        // Not encodable: let the interpreter raise its own error.
+        Py_ssize_t ignored;
+        if (PyUnicode_AsUTF8AndSize(o, &ignored) == nullptr) return false;
+      }
+      *p++ = static_cast<char>(0xE0 | (c >> 12));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *p++ = static_cast<char>(0xF0 | (c >> 18));
+      *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  *out = std::string_view(bytes_.get(), static_cast<size_t>(p - bytes_.get()));
+  return true;
+}
+
+bool stage_row(PyObject* row, RecordStaging* staging, TextScratch* text_scratch) {
   PyObject* f[4];
   if (!unpack_tuple(row, 4, f)) return false;
   int64_t rank;
   std::string_view text;
   std::string_view record;
   std::string scratch;
-  if (!to_i64(f[0], &rank) || !to_str_view(f[1], &text) ||
+  if (!to_i64(f[0], &rank) || !text_scratch->utf8(f[1], &text) ||
       !to_bytes_view(f[2], &record, &scratch)) {
     return false;
   }
-  // The row keeps its text alive, and a str's UTF-8 never changes.
   staging->add(rank, text, record);
   return f[3] == Py_None || stage_facets(f[3], staging);
 }
@@ -90,9 +181,12 @@ bool stage_rows(PyObject* rows, RecordStaging* staging) {
   SeqView seq;
   if (!seq.open(rows)) return false;
   BatchGuard guard(staging);
+  TextScratch text;
   for (Py_ssize_t i = 0; i < seq.size(); ++i) {
+    __builtin_prefetch(seq.peek(i + kRowAhead));
+    prefetch_items(seq.peek(i + kItemsAhead));
     Ref row(seq.item(i));
-    if (!row || !stage_row(row.get(), staging)) return false;
+    if (!row || !stage_row(row.get(), staging, &text)) return false;
   }
   guard.commit();
   return true;

@@ -26,6 +26,23 @@ struct Arg<Rows> {
   }
 };
 
+// The text of add: converted like a str parameter, without leaving the
+// interpreter's UTF-8 copy cached in the caller's str (see TextScratch).
+struct Text {
+  std::string utf8;
+};
+
+template <>
+struct Arg<Text> {
+  static bool convert(PyObject* o, Text* out) {
+    TextScratch scratch;
+    std::string_view text;
+    if (!scratch.utf8(o, &text)) return false;
+    out->utf8.assign(text);
+    return true;
+  }
+};
+
 namespace {
 
 struct BuilderClass {
@@ -48,9 +65,8 @@ constexpr Callable kAdd{
     "(opaque to vellum; use any encoding — JSON, msgpack, …) and optionally a dict "
     "mapping facet field names to lists of category names.",
     Borrow::kExclusive};
-void add(Builder& b, int64_t rank, std::string text, Bytes record,
-         std::optional<FacetList> facets) {
-  b.staging().add(rank, text, record.data);
+void add(Builder& b, int64_t rank, Text text, Bytes record, std::optional<FacetList> facets) {
+  b.staging().add(rank, text.utf8, record.data);
   if (facets) b.staging().add_facets(*facets);
 }
 
