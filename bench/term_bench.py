@@ -20,6 +20,7 @@ reading the corpus is not measured; converting the Python objects is.
 """
 
 import argparse
+import hashlib
 import os
 import sqlite3
 import sys
@@ -74,7 +75,7 @@ def run_fts5(docs, batch, out, tokenizer):
     return {"add_many": t1 - t0, "finish": t2 - t1, "terms": None}
 
 
-def measure(name, fn, n_docs, text_bytes, out):
+def measure(name, fn, n_docs, text_bytes, out, digests=None):
     if out.exists():
         out.unlink()
     reset_peak()
@@ -89,6 +90,8 @@ def measure(name, fn, n_docs, text_bytes, out):
     print(f"{name:26} {n_docs / total:>10,.0f} {mb(text_bytes) / total:>7.1f} {total:>7.2f} "
           f"{r['add_many']:>7.2f} {r['finish']:>7.2f} {peak_kb / 1e3:>8.1f} "
           f"{mb(size):>8.1f} {terms} {mb(text_bytes) / cpu:>8.1f}", flush=True)
+    if digests is not None:
+        digests.append((name, hashlib.sha256(out.read_bytes()).hexdigest()))
     out.unlink()
     return mb(text_bytes) / total
 
@@ -98,6 +101,8 @@ def main():
     ap.add_argument("--docs", type=int, default=1_000_000, help="documents to index")
     ap.add_argument("--batch", type=int, default=10_000, help="documents per add_many call")
     ap.add_argument("--skip-fts5", action="store_true", help="only the TermBuilder runs")
+    ap.add_argument("--sha256", action="store_true",
+                    help="print the SHA-256 of each TermBuilder output file")
     args = ap.parse_args()
 
     path = prepare_corpus(200_000_000)
@@ -114,11 +119,14 @@ def main():
     with tempfile.TemporaryDirectory(dir=os.environ.get("TMPDIR")) as tmp:
         out = Path(tmp) / "out"
         rates = {}
+        digests = [] if args.sha256 else None
         rates["plain"] = measure(
-            "TermBuilder", lambda o: run_term_builder(docs, args.batch, o), n, text_bytes, out)
+            "TermBuilder", lambda o: run_term_builder(docs, args.batch, o), n, text_bytes, out,
+            digests)
         rates["stem"] = measure(
             "TermBuilder language=en",
-            lambda o: run_term_builder(docs, args.batch, o, language="en"), n, text_bytes, out)
+            lambda o: run_term_builder(docs, args.batch, o, language="en"), n, text_bytes, out,
+            digests)
         if not args.skip_fts5:
             rates["fts_plain"] = measure(
                 "FTS5 unicode61", lambda o: run_fts5(docs, args.batch, o, "unicode61"), n,
@@ -128,6 +136,8 @@ def main():
                 text_bytes, out)
             print(f"\nTermBuilder / FTS5: {rates['plain'] / rates['fts_plain']:.1f}x without "
                   f"stemming, {rates['stem'] / rates['fts_stem']:.1f}x with stemming")
+    for name, digest in digests or []:
+        print(f"sha256 {name}: {digest}")
     print("\nCPU MB/s divides by the process's CPU time (one thread), which a shared "
           "machine inflates less than wall time.")
     print("'add s' is add_many (FTS5: the inserts and commit), 'end s' is finish (FTS5: "
