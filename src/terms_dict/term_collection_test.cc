@@ -175,6 +175,30 @@ TEST(TermPostingsCollectorTest, RestorePutsBackWhatTakeHandedOver) {
   EXPECT_EQ(again[2].ids.to_vector(), (std::vector<uint32_t>{1}));
 }
 
+// Repeats are skipped by comparing with the doc last logged for the term;
+// a doc that comes back after another, or the extreme ids, must still land.
+TEST(TermPostingsCollectorTest, RepeatedTermsAndReturningDocsKeepEveryId) {
+  TermVocabulary vocab(analyzer(std::nullopt, std::nullopt, false));
+  TermPostingsCollector postings;
+  auto add = [&](uint32_t doc, std::string_view text) {
+    vocab.for_each_term(text, [&](uint32_t t) { postings.add(t, doc); });
+  };
+  add(0, "x x y x");
+  add(UINT32_MAX, "x y y");
+  add(0, "x");  // back to a doc seen before another
+  add(7, "y");
+  TermPostings taken = postings.take(vocab);
+  add(3, "x");  // collected while the sets are out
+  postings.restore(std::move(taken), vocab);
+  add(3, "y");     // y restored with last doc unknown to it
+  add(0, "y");     // the smallest restored id, logged again
+  add(UINT32_MAX, "x x");
+  TermPostings again = postings.take(vocab);
+  ASSERT_EQ(again.size(), 2u);
+  EXPECT_EQ(again[0].ids.to_vector(), (std::vector<uint32_t>{0, 3, UINT32_MAX}));
+  EXPECT_EQ(again[1].ids.to_vector(), (std::vector<uint32_t>{0, 3, 7, UINT32_MAX}));
+}
+
 TEST(TermPostingsCollectorTest, CollectorsShareOneVocabulary) {
   TermVocabulary vocab(analyzer("en", true, false));
   TermPostingsCollector first, second;

@@ -64,7 +64,7 @@ TermPostings TermPostingsCollector::take(const TermVocabulary& vocab) {
   for (uint32_t i : order) {
     Entry& e = entries_[i];
     out.push_back(TermPosting{std::string(vocab.term(e.term)), std::move(e.ids)});
-    slot_of_[e.term] = 0;
+    slot_of_[e.term] = Slot();
   }
   std::vector<Entry>().swap(entries_);
   std::vector<uint32_t>().swap(grouped_);
@@ -76,18 +76,19 @@ void TermPostingsCollector::restore(TermPostings postings, const TermVocabulary&
   for (TermPosting& p : postings) {
     const uint32_t term = *vocab.find_term(p.term);
     if (term >= slot_of_.size()) grow_slots(term);
-    uint32_t& slot = slot_of_[term];
-    if (slot == 0) {
-      slot = new_entry(term);
-      entries_[slot - 1].ids = std::move(p.ids);
+    Slot& slot = slot_of_[term];
+    if (slot.entry1 == 0) {
+      // Any id of the set will do as the last one logged.
+      slot = Slot{new_entry(term), roaring_bitmap_minimum(p.ids.get())};
+      entries_[slot.entry1 - 1].ids = std::move(p.ids);
     } else {
-      roaring_bitmap_or_inplace(entries_[slot - 1].ids.get(), p.ids.get());
+      roaring_bitmap_or_inplace(entries_[slot.entry1 - 1].ids.get(), p.ids.get());
     }
   }
 }
 
 void TermPostingsCollector::clear() {
-  std::vector<uint32_t>().swap(slot_of_);
+  std::vector<Slot>().swap(slot_of_);
   std::vector<Entry>().swap(entries_);
   std::vector<uint64_t>().swap(pending_);
   std::vector<uint32_t>().swap(grouped_);

@@ -29,14 +29,19 @@ class TermPostingsCollector {
   // repeat; adding a doc that is already in the set changes nothing.
   void add(uint32_t term, uint32_t doc) {
     if (term >= slot_of_.size()) grow_slots(term);
-    uint32_t& slot = slot_of_[term];
-    if (slot == 0) slot = new_entry(term);
-    pending_.push_back(uint64_t{slot - 1} << 32 | doc);
+    Slot& slot = slot_of_[term];
+    if (slot.entry1 == 0) {
+      slot.entry1 = new_entry(term);
+    } else if (slot.last_doc == doc) {
+      return;  // the same term again in one document: already logged
+    }
+    slot.last_doc = doc;
+    pending_.push_back(uint64_t{slot.entry1 - 1} << 32 | doc);
     if (pending_.size() == kPendingPairs) flush();
   }
 
   bool contains(uint32_t term) const {
-    return term < slot_of_.size() && slot_of_[term] != 0;
+    return term < slot_of_.size() && slot_of_[term].entry1 != 0;
   }
 
   // Distinct terms with at least one document.
@@ -64,13 +69,19 @@ class TermPostingsCollector {
     uint32_t term;
     Bitmap ids;
   };
+  // Beside the entry index sits the doc last logged for the term, in the
+  // same cache line, so repeats within a document cost no pending pair.
+  struct Slot {
+    uint32_t entry1 = 0;    // entry index + 1, 0 if absent
+    uint32_t last_doc = 0;  // meaningful only when entry1 != 0
+  };
 
   void grow_slots(uint32_t term);
   uint32_t new_entry(uint32_t term);
   // Moves the pending pairs into the sets.
   void flush();
 
-  std::vector<uint32_t> slot_of_;  // per term id: entry index + 1, 0 if absent
+  std::vector<Slot> slot_of_;      // per term id
   std::vector<Entry> entries_;     // in order of first appearance
   std::vector<uint64_t> pending_;  // entry index << 32 | doc, in order added
   std::vector<uint32_t> grouped_;  // flush scratch: pending docs by entry
