@@ -2,6 +2,7 @@
 """SHA-256 of every file Builder.build writes for the benchmark corpus.
 
     /usr/bin/python3 bench/dataset_hashes.py build/python/vellum.abi3.so [--target-mb 200]
+        [--corpus english|multilingual]
 
 Run it with two builds of the module (say, before and after a change) and
 compare the output: a change that must not alter the formats leaves every
@@ -45,10 +46,14 @@ def main():
     ap.add_argument("module", type=Path, help="path of a vellum.abi3.so")
     ap.add_argument("--target-mb", type=float, default=200.0, help="text volume (MB)")
     ap.add_argument("--batch", type=int, default=10_000, help="rows per add_many call")
+    ap.add_argument("--corpus", choices=["english", "multilingual"], default="english")
     args = ap.parse_args()
 
     vellum = load_module(args.module.resolve())
-    corpus = builder_bench.prepare_corpus(int(args.target_mb * 1e6))
+    if args.corpus == "english":
+        corpus = builder_bench.prepare_corpus(int(args.target_mb * 1e6))
+    else:
+        corpus = builder_bench.prepare_multilingual()
     builder = vellum.Builder()
     batch = []
     for row in builder_bench.corpus_rows(corpus):

@@ -19,6 +19,9 @@ namespace vellum {
 namespace {
 
 constexpr uint32_t kContainerSpan = 65536;
+// Prefetch distances of the document pass, in documents.
+constexpr size_t kRowAhead = 16;
+constexpr size_t kDataAhead = 8;
 
 // Document id d is the staged record order[d]: rank descending, staging
 // order among equal ranks. Sorting compact (rank, index) pairs with the
@@ -78,9 +81,10 @@ void collect_postings(const RecordStaging& staged, const std::vector<uint32_t>& 
   NgramKeyer keyer;
   FacetSets sets(staged, facets);
   for (size_t d = 0; d < n; ++d) {
-    // Rank order visits the staged texts at random: fetch one a few
-    // documents ahead.
-    if (d + 8 < n) __builtin_prefetch(staged.text_data(order[d + 8]));
+    // Rank order visits the staged records at random: fetch rows well
+    // ahead, then the texts and memberships they locate.
+    if (d + kRowAhead < n) staged.prefetch_row(order[d + kRowAhead]);
+    if (d + kDataAhead < n) staged.prefetch_data(order[d + kDataAhead]);
     const uint32_t doc = static_cast<uint32_t>(d);
     // The postings drop a document's repeated keys themselves, at less
     // cost than a set of seen keys would.
