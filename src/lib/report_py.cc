@@ -62,7 +62,7 @@ PyObject* problem_to_py(const Problem& p) {
 }
 
 PyObject* raise_problem(const Problem& p) {
-  return raise(Error(ErrorKind::kInvalidArgument, p.describe()));
+  return raise(Error(ErrorKind::kInvalidArgument, p.file.empty() ? p.what : p.describe()));
 }
 
 }  // namespace vellum::py

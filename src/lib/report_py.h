@@ -15,7 +15,8 @@ PyObject* to_py(const Report& report);
 // {"file", "region", "offset", "what"}.
 PyObject* problem_to_py(const Problem& p);
 
-// Raises ValueError with the problem's description; returns nullptr.
+// Raises ValueError with the problem's description (only what is wrong
+// for a problem naming no file); returns nullptr.
 PyObject* raise_problem(const Problem& p);
 
 }  // namespace vellum::py

@@ -73,7 +73,8 @@ Report split_row(const SplitRecord& s, const SplitSummary& sum, std::optional<ui
                    .set("size_bytes", s.size_bytes)
                    .set("epoch", s.epoch)
                    .set("absolute_ids", s.absolute_ids());
-  for (auto& [k, v] : summary_row(sum, keys).as_map()) row.set(k, v);
+  const Report summary = summary_row(sum, keys);
+  for (const auto& [k, v] : summary.as_map()) row.set(k, v);
   return row;
 }
 

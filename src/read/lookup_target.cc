@@ -12,7 +12,7 @@
 
 namespace vellum {
 
-Problem query_problem(std::string what) { return Problem{"query", "query", 0, std::move(what)}; }
+Problem query_problem(std::string what) { return Problem{"", "query", 0, std::move(what)}; }
 
 Checked<std::vector<std::string>> analyzed_terms(const VltiHeader& h, const std::vector<std::string>& texts) {
   std::optional<std::string_view> language;

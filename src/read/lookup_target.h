@@ -28,7 +28,7 @@ struct TargetQuery {
 };
 
 // {"kind", "ids", "count"} plus "splits" for a split set and "records"
-// when asked. A query the target cannot answer is a problem named "query".
+// when asked. A query the target cannot answer is a problem naming no file.
 Checked<Report> lookup_target(const Target& target, const TargetQuery& query);
 
 }  // namespace vellum

@@ -12,6 +12,7 @@
 
 namespace vellum {
 
+// Names no file: the query, not stored bytes, is at fault.
 Problem query_problem(std::string what);
 
 // The terms of `texts` in order, analysed as the file's terms were; a
