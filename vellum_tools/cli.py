@@ -8,7 +8,8 @@ import sys
 
 from vellum_tools.errors import ToolError
 
-COMMANDS = ("dataset", "splits", "terms", "vectors", "lifecycle")
+COMMANDS = ("dataset", "splits", "terms", "vectors", "lifecycle", "inspect", "verify", "lookup",
+            "plot")
 
 DESCRIPTION = "Build vellum files from common inputs."
 EPILOG = """\
@@ -41,7 +42,8 @@ def parser() -> argparse.ArgumentParser:
 def main(argv: list[str] | None = None) -> int:
     args = parser().parse_args(argv)
     try:
-        args.run(args)
+        # A command may return its own exit status (verify: 1 for problems).
+        status = args.run(args)
     except ToolError as e:
         return _fail(args, str(e))
     except (OSError, ValueError, TypeError, OverflowError) as e:
@@ -50,7 +52,7 @@ def main(argv: list[str] | None = None) -> int:
     except KeyboardInterrupt:
         print("vellum: interrupted", file=sys.stderr)
         return 130
-    return 0
+    return status or 0
 
 
 def _describe(e: Exception) -> str:

@@ -5,12 +5,14 @@
 // Functions are registered through the same declarative bindings as the
 // public module: the build's identity, and manifest parsing and writing for
 // the store lifecycle (which splits a stored manifest names) and for
-// merging split sets built elsewhere.
+// merging split sets built elsewhere; and the validating readers
+// (lib/tools_read.h).
 
 #include "lib/binding.h"
 #include "lib/manifest_dict.h"
 #include "lib/py_ref.h"
 #include "lib/python.h"
+#include "lib/tools_read.h"
 #include "splitset/manifest.h"
 
 namespace vellum::py {
@@ -66,6 +68,12 @@ PyObject* init_tools() {
   for (const ToolsFunction& f : functions) {
     Ref fn(make_function(f.def, module_name.get()));
     if (!fn || PyModule_AddObjectRef(module.get(), f.name, fn.get()) < 0) return nullptr;
+  }
+  size_t read_count = 0;
+  const NamedFunction* read = read_functions(&read_count);
+  for (size_t i = 0; i < read_count; ++i) {
+    Ref fn(make_function(read[i].def, module_name.get()));
+    if (!fn || PyModule_AddObjectRef(module.get(), read[i].name, fn.get()) < 0) return nullptr;
   }
   return module.release();
 }
