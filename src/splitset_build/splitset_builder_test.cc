@@ -19,12 +19,14 @@
 #include "splitset_build/doc_ids.h"
 #include "splitset_build/split_name.h"
 #include "splitset_build/split_policy.h"
+#include "testing/split_set_retry.h"
 #include "testing/test_decoders.h"
 #include "testing/test_files.h"
 
 namespace vellum {
 namespace {
 
+using testing::check_failed_build_keeps_documents;
 using testing::decode_posting;
 using testing::decode_vls;
 using testing::decode_vlsf;
@@ -368,54 +370,12 @@ TEST(SplitSetBuilder, OverlongFacetNameIsRefusedAtAdd) {
   ASSERT_TRUE(b.build(dir.path(), "index").ok());
 }
 
-std::map<std::string, std::string> all_files(const std::string& dir) {
-  std::map<std::string, std::string> out;
-  for (const std::string& name : files_in(dir)) out[name] = read_file(dir + "/" + name);
-  return out;
-}
-
-// A build that cannot create its directory or write a file keeps every
-// document; documents added afterwards join the open split, and the next
-// build writes what one successful build over all of them writes.
+// The shared frame keeps the documents of a failed build (see split_set_retry.h).
 TEST(SplitSetBuilder, FailedWriteKeepsTheDocumentsForARetry) {
   std::mt19937_64 rng(9);
-  const std::vector<Doc> docs = random_docs(rng, 120);
   SplitSetBuilderOptions o;
   o.byte_cap = 2000;
-  SplitSetBuilder reference = make(o), retried = make(o);
-  for (size_t i = 0; i < docs.size(); ++i) {
-    ASSERT_TRUE(reference.add_faceted(docs[i].text, docs[i].facets).ok());
-    if (i < 100) {
-      ASSERT_TRUE(retried.add_faceted(docs[i].text, docs[i].facets).ok());
-    }
-  }
-  TempDir dir;
-  const std::string blocker = dir.file("file");
-  { std::ofstream(blocker) << "x"; }
-  Result<SplitSetBuildStats> r = retried.build(blocker + "/sub", "index");
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.error().kind(), ErrorKind::kOs);
-  EXPECT_EQ(retried.doc_count(), 100u);
-  for (size_t i = 100; i < 110; ++i) ASSERT_TRUE(retried.add_faceted(docs[i].text, docs[i].facets).ok());
-  // A directory where the first split file goes makes its write fail.
-  const std::string out = dir.file("out");
-  std::filesystem::create_directories(out + "/split-s00000.vls");
-  r = retried.build(out, "index");
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(retried.doc_count(), 110u);
-  for (size_t i = 110; i < docs.size(); ++i) {
-    ASSERT_EQ(retried.add_faceted(docs[i].text, docs[i].facets).value(), i);
-  }
-  std::filesystem::remove(out + "/split-s00000.vls");
-  Result<SplitSetBuildStats> ok = retried.build(out, "index");
-  ASSERT_TRUE(ok.ok()) << ok.error().describe();
-  Result<SplitSetBuildStats> want = reference.build(dir.file("ref"), "index");
-  ASSERT_TRUE(want.ok());
-  EXPECT_EQ(ok->splits, want->splits);
-  EXPECT_GT(want->splits, 1u);
-  EXPECT_EQ(ok->total_bytes, want->total_bytes);
-  EXPECT_EQ(all_files(out), all_files(dir.file("ref")));
-  EXPECT_EQ(retried.doc_count(), 0u);
+  check_failed_build_keeps_documents(make(o), make(o), random_docs(rng, 120), "split-s00000.vls");
 }
 
 }  // namespace

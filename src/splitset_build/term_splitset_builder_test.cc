@@ -18,6 +18,7 @@
 #include "splitset/summary_tlv.h"
 #include "splitset_build/cap_schedule.h"
 #include "splitset_build/split_name.h"
+#include "testing/split_set_retry.h"
 #include "testing/test_files.h"
 #include "testing/vlt_reader.h"
 
@@ -26,6 +27,8 @@ namespace {
 
 using testing::decode_posting;
 using testing::decode_vlsf;
+using testing::all_files;
+using testing::check_failed_build_keeps_documents;
 using testing::decode_vlt;
 using testing::read_file;
 using testing::TempDir;
@@ -40,14 +43,6 @@ ParsedManifest manifest_in(const std::string& dir, const std::string& name = "in
   FormatResult<ParsedManifest> m = parse_manifest(read_file(dir + "/" + name + ".vlss"));
   EXPECT_TRUE(m.ok()) << m.error().text();
   return m.ok() ? std::move(m).value() : ParsedManifest();
-}
-
-std::map<std::string, std::string> all_files(const std::string& dir) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) {
-    out[e.path().filename()] = read_file(e.path());
-  }
-  return out;
 }
 
 TermOpenSplit open_split() {
@@ -306,45 +301,12 @@ TEST(TermSplitSetBuilder, StemmedStopwordCaseSensitiveStableKey) {
   check_split_set(o, 3);
 }
 
-// A build that cannot create its directory or write a file keeps every
-// document; the next build writes what one successful build writes.
+// The shared frame keeps the documents of a failed build (see split_set_retry.h).
 TEST(TermSplitSetBuilder, FailedWriteKeepsTheDocumentsForARetry) {
   std::mt19937_64 rng(9);
-  const std::vector<Doc> docs = random_docs(rng, 120);
   TermSplitSetBuilderOptions o;
   o.byte_cap = 800, o.language = "english";
-  TermSplitSetBuilder reference = make(o), retried = make(o);
-  for (size_t i = 0; i < docs.size(); ++i) {
-    ASSERT_TRUE(reference.add_faceted(docs[i].text, docs[i].facets).ok());
-    if (i < 100) {
-      ASSERT_TRUE(retried.add_faceted(docs[i].text, docs[i].facets).ok());
-    }
-  }
-  TempDir dir;
-  const std::string blocker = dir.file("file");
-  { std::ofstream(blocker) << "x"; }
-  Result<SplitSetBuildStats> r = retried.build(blocker + "/sub", "index");
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.error().kind(), ErrorKind::kOs);
-  EXPECT_EQ(retried.doc_count(), 100u);
-  for (size_t i = 100; i < 110; ++i) ASSERT_TRUE(retried.add_faceted(docs[i].text, docs[i].facets).ok());
-  const std::string out = dir.file("out");
-  std::filesystem::create_directories(out + "/split-s00000.vlt");
-  r = retried.build(out, "index");
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(retried.doc_count(), 110u);
-  for (size_t i = 110; i < docs.size(); ++i) {
-    ASSERT_EQ(retried.add_faceted(docs[i].text, docs[i].facets).value(), i);
-  }
-  std::filesystem::remove(out + "/split-s00000.vlt");
-  Result<SplitSetBuildStats> ok = retried.build(out, "index");
-  ASSERT_TRUE(ok.ok()) << ok.error().describe();
-  Result<SplitSetBuildStats> want = reference.build(dir.file("ref"), "index");
-  ASSERT_TRUE(want.ok());
-  EXPECT_GT(want->splits, 1u);
-  EXPECT_EQ(ok->total_bytes, want->total_bytes);
-  EXPECT_EQ(all_files(out), all_files(dir.file("ref")));
-  EXPECT_EQ(retried.doc_count(), 0u);
+  check_failed_build_keeps_documents(make(o), make(o), random_docs(rng, 120), "split-s00000.vlt");
 }
 
 }  // namespace

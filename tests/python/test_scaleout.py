@@ -108,6 +108,11 @@ def test_parallel_build_gives_the_single_process_ids(parallel, reference):
     assert m.flags == 0x01 and m.gram_size == 3 and m.byte_cap == OPTIONS["byte_cap"]
 
 
+def test_merged_set_passes_verify(parallel):
+    _, _, out, _ = parallel
+    assert ok(run("verify", out)).stdout.strip() == "ok"
+
+
 def test_merged_blooms_cover_their_splits(parallel):
     _, _, out, _ = parallel
     for split in read_split_set(out).splits:
@@ -246,5 +251,6 @@ def test_term_splits_in_parallel(client, corpus, tmp_path):
             for term, (head, tail) in index.terms.items():
                 terms.setdefault(term, []).extend(s.first_id + i for i in head + tail)
         return terms
-    assert result.docs == DOCS
+    assert result.docs == DOCS and result.splits > 2
     assert global_terms(tmp_path / "par") == global_terms(tmp_path / "one")
+    assert ok(run("verify", tmp_path / "par")).stdout.strip() == "ok"
