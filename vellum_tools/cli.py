@@ -46,6 +46,8 @@ def main(argv: list[str] | None = None) -> int:
         status = args.run(args)
     except ToolError as e:
         return _fail(args, str(e))
+    except BrokenPipeError:
+        return _reader_gone()
     except (OSError, ValueError, TypeError, OverflowError) as e:
         # What the module raises: its message is the explanation.
         return _fail(args, _describe(e))
@@ -53,6 +55,18 @@ def main(argv: list[str] | None = None) -> int:
         print("vellum: interrupted", file=sys.stderr)
         return 130
     return status or 0
+
+
+def _reader_gone() -> int:
+    # The reading end of a pipe closed early (`vellum inspect … | head`):
+    # nothing is wrong with the command, so stop quietly, and point stdout
+    # at /dev/null so the interpreter's final flush cannot fail again.
+    import os
+
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+    os.close(devnull)
+    return 141
 
 
 def _describe(e: Exception) -> str:

@@ -83,3 +83,16 @@ def test_plot_names_the_debian_package_when_matplotlib_is_missing(built, tmp_pat
     (fake / "matplotlib.py").write_text("raise ImportError('not installed')\n")
     message = failed(run("plot", built["dataset"], "-o", tmp_path / "x.png", extra_path=[fake]))
     assert "python3-matplotlib" in message
+
+
+def test_a_reader_that_closes_the_pipe_early_is_no_error(built):
+    import subprocess
+
+    from vellum_cli import PYTHON, env
+
+    p = subprocess.Popen([PYTHON, "-m", "vellum_tools", "inspect", str(built["split set"])],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env())
+    p.stdout.close()  # before the command writes: its first write meets a closed pipe
+    err = p.stderr.read().decode()
+    assert p.wait(timeout=120) == 141
+    assert err == ""
