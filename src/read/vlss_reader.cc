@@ -73,18 +73,7 @@ Problem VlssReader::locate(const FormatError& e) const {
 
 Check VlssReader::read_header() {
   const ParsedManifest& m = *parsed_;
-  h_.version = m.version;
-  h_.flags = m.flags;
-  h_.policy = m.policy;
-  h_.body_kind = m.body_kind;
-  h_.tier_count = m.tier_count;
-  h_.split_count = m.split_count;
-  h_.base_count = m.base_count;
-  h_.strings_len = m.strings_len;
-  h_.summary_blob_len = m.summary_blob_len;
-  h_.byte_cap = m.byte_cap;
-  h_.gram_size = m.gram_size;
-  h_.case_sensitive = m.case_sensitive;
+  static_cast<ManifestFields&>(h_) = m;
   // The parser reduces the sort-column flag to a bit; the stored fields
   // are read as written.
   const char* p = bytes_.data();

@@ -24,23 +24,13 @@
 
 namespace vellum {
 
-struct ManifestHeader {
-  uint16_t version = 0;
-  uint16_t flags = 0;
-  uint8_t policy = 0;
-  uint8_t body_kind = 0;
-  uint16_t tier_count = 0;
-  uint32_t split_count = 0;
-  uint32_t base_count = 0;
-  uint32_t strings_len = 0;
-  uint64_t summary_blob_len = 0;
-  uint64_t byte_cap = 0;
+// The parsed fields plus the sort-column fields as stored, which the
+// parser reduces to an optional name.
+struct ManifestHeader : ManifestFields {
   uint32_t sortcol_name_off = 0;
   uint16_t sortcol_name_len = 0;
   uint16_t sortcol_num = 0;
   uint8_t sortcol_flag = 0;
-  uint16_t gram_size = 0;
-  bool case_sensitive = false;
 };
 
 struct SplitRecord {

@@ -76,7 +76,8 @@ struct ParsedSplit {
   uint16_t split_flags = 0;
 };
 
-struct ParsedManifest {
+// The fixed header fields as the parser reads them (the sort column apart).
+struct ManifestFields {
   uint16_t version = 0;
   uint16_t flags = 0;
   uint8_t policy = 0;
@@ -89,6 +90,9 @@ struct ParsedManifest {
   uint64_t byte_cap = 0;
   uint16_t gram_size = 0;
   bool case_sensitive = false;  // flag 0x10
+};
+
+struct ParsedManifest : ManifestFields {
   std::optional<SortColumn> sortcol;
   std::string summary_blob;
   std::vector<ParsedSplit> splits;
