@@ -6,13 +6,16 @@ builder_bench.py, and minor compaction of ten 32 MiB deltas.
 
 Add: documents/s and MB/s of text for SplitSetBuilder.add and for
 SplitSetWriter.add with memtable_bytes() asked after every document and a
-flush whenever it passes 32 MiB (flush time included). Compaction: ten
+flush whenever it passes 32 MiB (flush time included); the two run
+interleaved --reps times in this process, medians of wall and CPU time. Compaction: ten
 flushed deltas (1% of their documents deleted) merged in one compact call;
 MB/s of input split bytes and peak resident memory of the call (VmHWM,
 reset through /proc/self/clear_refs), beside the memory the inputs hold.
 """
 
 import argparse
+import os
+import statistics
 import sys
 import time
 from pathlib import Path
@@ -38,22 +41,20 @@ def texts(limit_bytes):
 
 def time_builder(docs):
     b = vellum.SplitSetBuilder()
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.process_time()
     for t in docs:
         b.add(t)
-    return time.perf_counter() - start
+    return time.perf_counter() - start, time.process_time() - cpu
 
 
 def time_writer(docs):
     w = vellum.SplitSetWriter()
-    flushes = 0
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.process_time()
     for t in docs:
         w.add(t)
         if w.memtable_bytes() > FLUSH_AT:
             w.flush()
-            flushes += 1
-    return time.perf_counter() - start, flushes
+    return time.perf_counter() - start, time.process_time() - cpu
 
 
 def ten_deltas(docs):
@@ -79,26 +80,34 @@ def ten_deltas(docs):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--mb", type=float, default=100, help="MB of text for the add phase")
+    ap.add_argument("--reps", type=int, default=3, help="interleaved runs of each")
     args = ap.parse_args()
     docs, total = texts(int(args.mb * 1e6))
-    print(f"corpus: {len(docs)} documents, {bb.mb(total):.1f} MB")
-    tb = time_builder(docs)
-    tw, flushes = time_writer(docs)
-    print(f"SplitSetBuilder.add: {len(docs) / tb:,.0f} docs/s, {bb.mb(total) / tb:.1f} MB/s")
-    print(f"SplitSetWriter.add+flush ({flushes} flushes): {len(docs) / tw:,.0f} docs/s, "
-          f"{bb.mb(total) / tw:.1f} MB/s ({100 * tb / tw:.0f}% of the builder)")
+    print(f"corpus: {len(docs)} documents, {bb.mb(total):.1f} MB; load {os.getloadavg()[0]:.2f}")
+    runs = {"builder": [], "writer": []}
+    for _ in range(args.reps):  # interleaved, so both see the same machine load
+        runs["builder"].append(time_builder(docs))
+        runs["writer"].append(time_writer(docs))
+    for name, times in runs.items():
+        wall = statistics.median(t for t, _ in times)
+        cpu = statistics.median(c for _, c in times)
+        print(f"{name} add: median wall {len(docs) / wall:,.0f} docs/s, "
+              f"median CPU {len(docs) / cpu:,.0f} docs/s ({bb.mb(total) / cpu:.1f} MB/s)")
+    ratios = [b[1] / w[1] for b, w in zip(runs["builder"], runs["writer"])]
+    print(f"writer/builder CPU throughput per pair: {', '.join(f'{100 * r:.0f}%' for r in ratios)}")
 
     del docs
     w, deltas = ten_deltas(texts(200_000_000)[0])
     size = sum(len(b) for _, b in deltas)
     rss_before = bb.status_kb("VmRSS")
     bb.reset_peak()
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.process_time()
     name, body, manifest, removed = w.compact(deltas)
-    took = time.perf_counter() - start
+    took, cpu = time.perf_counter() - start, time.process_time() - cpu
     peak = bb.status_kb("VmHWM")
-    print(f"compact {len(deltas)} deltas, {bb.mb(size):.1f} MB in: {took:.2f} s, "
-          f"{bb.mb(size) / took:.0f} MB/s, {bb.mb(len(body)):.1f} MB out")
+    print(f"compact {len(deltas)} deltas, {bb.mb(size):.1f} MB in: wall {took:.2f} s "
+          f"({bb.mb(size) / took:.0f} MB/s), CPU {cpu:.2f} s ({bb.mb(size) / cpu:.0f} MB/s), "
+          f"{bb.mb(len(body)):.1f} MB out; load {os.getloadavg()[0]:.2f}")
     print(f"peak RSS during compact: {peak / 1024:.0f} MiB "
           f"({(peak - rss_before) / 1024:.0f} MiB above the {rss_before / 1024:.0f} MiB before)")
 

@@ -56,6 +56,14 @@ Status write_entries(Sink* sink, uint16_t gram_size, uint32_t stride,
 
 }  // namespace
 
+uint64_t index_bytes(size_t count, uint32_t stride, bool folded, uint64_t posting_bytes) {
+  if (stride == 0) stride = kDefaultStride;
+  const uint64_t blocks = (uint64_t{count} + stride - 1) / stride;
+  const uint64_t header = folded ? kVlsFoldedHeaderSize : kVlsCaseSensitiveHeaderSize;
+  return header + kVlsSparseEntrySize * blocks + kVlsDictEntrySize * uint64_t{count} +
+         posting_bytes;
+}
+
 Status write_index_from(Sink* sink, uint16_t gram_size, uint32_t stride,
                         bool folded, PostingSource* source) {
   const size_t n = source->count();

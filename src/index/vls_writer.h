@@ -42,6 +42,10 @@ class PostingSource {
   virtual Status write(size_t i, Sink* sink) = 0;
 };
 
+// The byte length of an index of `count` keys whose postings total
+// `posting_bytes`, for callers that size their buffer up front.
+uint64_t index_bytes(size_t count, uint32_t stride, bool folded, uint64_t posting_bytes);
+
 // The lower-level form both write_index overloads go through. Keys that are
 // not strictly ascending fail as duplicates, before anything is written.
 Status write_index_from(Sink* sink, uint16_t gram_size, uint32_t stride,

@@ -6,23 +6,41 @@
 #include <vector>
 
 #include "lib/binding.h"
+#include "lib/py_ref.h"
 #include "lib/sortcol_arg.h"
 #include "splitset_write/split_set_writer.h"
 
 namespace vellum::py {
 
-// One compaction input: a (name, split bytes) pair.
+// One compaction input: a (name, split bytes) pair. A bytes object is
+// read in place, held by a reference so that no later conversion can free
+// it; other byte sequences are copied.
 struct NamedSplit {
   std::string name;
-  Bytes body;
+  Ref held;
+  Bytes copy;
+
+  std::string_view body() const {
+    char* p = nullptr;
+    Py_ssize_t n = 0;
+    if (held && PyBytes_AsStringAndSize(held.get(), &p, &n) == 0) {
+      return std::string_view(p, static_cast<size_t>(n));
+    }
+    return copy.data;
+  }
 };
 
 template <>
 struct Arg<NamedSplit> {
   static bool convert(PyObject* o, NamedSplit* out) {
     PyObject* f[2];
-    return unpack_tuple(o, 2, f) && Arg<std::string>::convert(f[0], &out->name) &&
-           Arg<Bytes>::convert(f[1], &out->body);
+    if (!unpack_tuple(o, 2, f) || !Arg<std::string>::convert(f[0], &out->name)) return false;
+    if (PyBytes_Check(f[1])) {
+      Py_INCREF(f[1]);
+      out->held = Ref(f[1]);
+      return true;
+    }
+    return Arg<Bytes>::convert(f[1], &out->copy);
   }
 };
 
@@ -142,7 +160,7 @@ constexpr Callable kCompact{
 Result<Compacted> compact(SplitSetWriter& w, std::vector<NamedSplit> inputs) {
   std::vector<CompactInput> in;
   in.reserve(inputs.size());
-  for (const NamedSplit& i : inputs) in.push_back(CompactInput{i.name, i.body.data});
+  for (const NamedSplit& i : inputs) in.push_back(CompactInput{i.name, i.body()});
   VELLUM_ASSIGN_OR_RETURN(WrittenSplit s, w.compact(in));
   return Compacted{std::move(s.name), Bytes{std::move(s.body)}, Bytes{std::move(s.manifest)},
                    std::move(s.removed)};

@@ -1,6 +1,7 @@
 // SplitSetWriter::compact: minor compaction of delta and compacted splits.
 #include <algorithm>
 
+#include "common/sink.h"
 #include "splitset/bloom.h"
 #include "splitset/manifest_format.h"
 #include "splitset/summary_format.h"
@@ -17,8 +18,8 @@ namespace {
 // The checked contents of every input, read in input order so that the
 // first faulty input is the one reported.
 struct CompactionInputs {
-  std::vector<std::vector<StoredPosting>> postings;  // per input
-  std::vector<ShiftedPosting> shifted;
+  std::vector<CheckedSplit> splits;  // per input, views into the inputs' bytes
+  std::vector<uint32_t> shifts;     // added to each input's ids
   std::vector<uint32_t> deleted;  // ascending, distinct
   uint64_t epoch = 0;
 };
@@ -48,15 +49,15 @@ Status add_tombstones(const SplitMeta& split, std::vector<uint32_t>* deleted) {
 Result<CompactionInputs> read_inputs(const std::vector<SplitMeta>& splits, uint32_t base_count,
                                      const std::vector<CompactInput>& inputs) {
   CompactionInputs in;
-  in.postings.resize(inputs.size());
+  in.splits.reserve(inputs.size());
   for (size_t i = 0; i < inputs.size(); ++i) {
     VELLUM_ASSIGN_OR_RETURN(size_t at, find_input(splits, base_count, inputs[i].name));
     const SplitMeta& split = splits[at];
     VELLUM_RETURN_IF_ERROR(add_tombstones(split, &in.deleted));
-    VELLUM_RETURN_IF_ERROR(read_split_postings(inputs[i].body, &in.postings[i]));
+    VELLUM_ASSIGN_OR_RETURN(CheckedSplit checked, CheckedSplit::check(inputs[i].body));
+    in.splits.push_back(std::move(checked));
     in.epoch = i == 0 ? split.epoch : std::max(in.epoch, split.epoch);
-    const uint32_t shift = (split.split_flags & kSplitFlagAbsoluteIds) ? 0 : split.first_id;
-    for (const StoredPosting& p : in.postings[i]) in.shifted.push_back({&p, shift});
+    in.shifts.push_back((split.split_flags & kSplitFlagAbsoluteIds) ? 0 : split.first_id);
   }
   std::sort(in.deleted.begin(), in.deleted.end());
   in.deleted.erase(std::unique(in.deleted.begin(), in.deleted.end()), in.deleted.end());
@@ -66,9 +67,8 @@ Result<CompactionInputs> read_inputs(const std::vector<SplitMeta>& splits, uint3
 std::string compacted_summary(const MergedPostings& merged, const std::vector<uint32_t>& deleted,
                               uint32_t bloom_bits) {
   std::string summary;
-  if (bloom_bits != 0 && !merged.entries.empty()) {
-    std::vector<uint64_t> keys(merged.entries.size());
-    for (size_t i = 0; i < keys.size(); ++i) keys[i] = merged.entries[i].key;
+  const std::vector<uint64_t>& keys = merged.keys();
+  if (bloom_bits != 0 && !keys.empty()) {
     append_tlv(&summary, kTlvBloom, build_bloom(keys.data(), keys.size(), bloom_bits));
   }
   if (!deleted.empty()) {
@@ -83,7 +83,9 @@ std::string compacted_summary(const MergedPostings& merged, const std::vector<ui
 
 Result<WrittenSplit> SplitSetWriter::compact(const std::vector<CompactInput>& inputs) {
   VELLUM_ASSIGN_OR_RETURN(CompactionInputs in, read_inputs(splits_, params_.base_count, inputs));
-  MergedPostings merged = merge_postings(std::move(in.shifted), in.deleted);
+  std::vector<MergeInput> merge;
+  for (size_t i = 0; i < in.splits.size(); ++i) merge.push_back({&in.splits[i], in.shifts[i]});
+  MergedPostings merged = merge_postings(merge, in.deleted);
   SplitMeta meta;
   meta.summary = compacted_summary(merged, in.deleted, bloom_bits_);
   // Every 32-bit id live is 2^32 documents, one more than the field holds.
@@ -91,8 +93,9 @@ Result<WrittenSplit> SplitSetWriter::compact(const std::vector<CompactInput>& in
   meta.first_id = merged.first_id;
   meta.last_id = merged.last_id;
   WrittenSplit out;
-  VELLUM_RETURN_IF_ERROR(
-      write_index(&out.body, gram_size_, stride_, std::move(merged.entries), fold_case_));
+  out.body.reserve(index_bytes(merged.count(), stride_, fold_case_, merged.posting_bytes()));
+  StringSink sink(&out.body);
+  VELLUM_RETURN_IF_ERROR(write_index_from(&sink, gram_size_, stride_, fold_case_, &merged));
   meta.name = split_file_name(name_prefix_, kCompactedSplitLetter, compaction_seq_, ".vls");
   meta.epoch = inputs.empty() ? epoch_ : in.epoch;
   meta.size_bytes = out.body.size();

@@ -274,3 +274,21 @@ def test_resume_at_the_end_of_the_id_space():
     assert r.doc_count() == 4294967296
     with pytest.raises(IOError, match="exhausted"):
         r.add("x")
+
+
+def test_compaction_inputs_of_every_byte_type_give_the_same_split():
+    rng = random.Random(11)
+    w = vellum.SplitSetWriter()
+    deltas, manifest = [], None
+    for _ in range(3):
+        for _ in range(50):
+            w.add(random_text(rng))
+        name, body, manifest = w.flush()
+        deltas.append((name, body))
+    results = []
+    for kind in (bytes, bytearray, list):
+        again = vellum.SplitSetWriter.resume(manifest)
+        results.append(again.compact([(n, kind(b)) for n, b in deltas])[:3])
+    assert results[0] == results[1] == results[2]
+    with pytest.raises(TypeError):
+        w.compact([(deltas[0][0], "not bytes")])
