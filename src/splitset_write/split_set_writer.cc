@@ -28,7 +28,7 @@ Result<SplitSetWriter> SplitSetWriter::create(const SplitSetWriterOptions& o) {
 
 Result<uint32_t> SplitSetWriter::add(std::string_view text) {
   VELLUM_RETURN_IF_ERROR(ids_.check_available());
-  const std::vector<uint64_t> keys = ngram_keys(text, gram_size_, fold_case_);
+  const std::vector<uint64_t>& keys = keyer_.keys(text, gram_size_, fold_case_);
   if (memtable_.doc_count() == 0) memtable_first_id_ = ids_.next();
   memtable_.add(keys);
   return ids_.take();

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/ngram_keys.h"
 #include "common/status.h"
 #include "index/bitmap.h"
 #include "splitset/manifest.h"
@@ -94,6 +95,7 @@ class SplitSetWriter {
   Bitmap pending_tombstones_;
   ManifestParams params_;  // policy, tier count, cap, base count, sortcol
   Memtable memtable_;
+  NgramKeyer keyer_;  // reused: its buffers stay warm across documents
   DocIds ids_;
   uint64_t epoch_ = 1;
   uint64_t delta_seq_ = 0;
