@@ -6,6 +6,7 @@
 #include <string>
 
 #include "testing/byte_mutations.h"
+#include "testing/memory_files.h"
 #include "testing/random_corpus.h"
 #include "testing/test_decoders.h"
 #include "testing/test_files.h"
@@ -13,15 +14,8 @@
 namespace vellum {
 namespace {
 
-using Files = std::map<std::string, std::string>;
-
-ReadFile from(const Files* files) {
-  return [files](const std::string& name) -> Result<std::optional<std::string>> {
-    auto it = files->find(name);
-    if (it == files->end()) return std::optional<std::string>();
-    return std::optional<std::string>(it->second);
-  };
-}
+using testing::Files;
+using testing::from;
 
 Files dataset_files(uint32_t seed, size_t n) {
   testing::TempDir dir;

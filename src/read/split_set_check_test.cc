@@ -15,20 +15,14 @@
 #include "index/vls_writer.h"
 #include "read/split_set_lookup.h"
 #include "testing/manifest_bytes.h"
+#include "testing/memory_files.h"
 #include "testing/random_corpus.h"
 
 namespace vellum {
 namespace {
 
-using Files = std::map<std::string, std::string>;
-
-ReadFile from(const Files* files) {
-  return [files](const std::string& name) -> Result<std::optional<std::string>> {
-    auto it = files->find(name);
-    if (it == files->end()) return std::optional<std::string>();
-    return std::optional<std::string>(it->second);
-  };
-}
+using testing::Files;
+using testing::from;
 
 struct Doc {
   std::string text;
