@@ -2,7 +2,7 @@
 
 #include "lib/binding.h"
 #include "lib/report_py.h"
-#include "read/inspect_target.h"
+#include "read/report_target.h"
 #include "read/lookup_target.h"
 #include "read/verify_target.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "analysis/ngram_keys.h"
-#include "read/inspect_target.h"
+#include "read/report_target.h"
 #include "read/lookup_target.h"
 #include "read/verify_target.h"
 #include "splitset_build/splitset_builder.h"

@@ -1,7 +1,7 @@
 // Reports of the targets that span files: the record store, a dataset
 // directory and a split set.
 #include "read/dataset_check.h"
-#include "read/inspect_target.h"
+#include "read/report_target.h"
 #include "read/record_reader.h"
 #include "read/vls_reader.h"
 #include "read/vlss_reader.h"

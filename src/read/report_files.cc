@@ -1,6 +1,6 @@
 // Reports of the single-file formats.
 #include "analysis/stem_language.h"
-#include "read/inspect_target.h"
+#include "read/report_target.h"
 #include "read/vls_reader.h"
 #include "read/vlsf_reader.h"
 #include "read/vlti_reader.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <variant>
 
-#include "read/inspect_target.h"
+#include "read/report_target.h"
 #include "read/verify_target.h"
 
 namespace {

@@ -6,8 +6,8 @@
 // per split (id range, tier, size, summary kinds, Bloom bits per key).
 // Inspecting reads every byte through the validating readers, so a
 // damaged target yields its first problem instead of a partial picture.
-#ifndef VELLUM_READ_INSPECT_TARGET_H_
-#define VELLUM_READ_INSPECT_TARGET_H_
+#ifndef VELLUM_READ_REPORT_TARGET_H_
+#define VELLUM_READ_REPORT_TARGET_H_
 
 #include <string>
 #include <string_view>
@@ -44,4 +44,4 @@ Report posting_distribution(const Counts& log2) {
 
 }  // namespace vellum
 
-#endif  // VELLUM_READ_INSPECT_TARGET_H_
+#endif  // VELLUM_READ_REPORT_TARGET_H_

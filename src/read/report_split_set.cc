@@ -1,7 +1,7 @@
 // The report of a split set: its manifest's header and one row per split,
 // with the key count of each split body present (for Bloom bits per key).
 #include "read/dataset_check.h"
-#include "read/inspect_target.h"
+#include "read/report_target.h"
 #include "read/split_set_check.h"
 #include "read/vls_reader.h"
 #include "read/vlss_reader.h"
