@@ -8,7 +8,9 @@ import sys
 
 from vellum_tools.errors import ToolError
 
-COMMANDS = ("dataset", "splits", "terms", "vectors", "lifecycle", "inspect", "verify", "lookup",
+# Modules of vellum_tools.commands; each registers its own subcommands
+# (contents: `inspect`; lifecycle: ingest, delete, compact).
+COMMANDS = ("dataset", "splits", "terms", "vectors", "lifecycle", "contents", "verify", "lookup",
             "plot")
 
 DESCRIPTION = "Build vellum files from common inputs."
