@@ -13,13 +13,16 @@ default 32 MiB cap:
 - 1 and 2 workers: the file cut into as many byte ranges as workers, one
   task per range, manifests merged by the driver.
 
-Cluster start-up is timed apart from the build; the merge (manifests only)
-is reported separately too.
+The three are run in turn `--reps` times and the medians compared, so a
+slow spell of the shared machine falls on all of them alike. Cluster
+start-up is timed apart from the build; the merge (manifests only) is
+reported separately too.
 """
 
 import argparse
 import json
 import shutil
+import statistics
 import sys
 import time
 from pathlib import Path
@@ -80,19 +83,24 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--target-mb", type=float, default=200.0)
     ap.add_argument("--out", type=Path, default=bb.CACHE / "dask")
+    ap.add_argument("--reps", type=int, default=3)
     args = ap.parse_args()
     path = corpus_jsonl(bb.prepare_corpus(int(args.target_mb * 1e6)))
     docs, text_bytes, _ = bb.corpus_info(bb.prepare_corpus(int(args.target_mb * 1e6)))
     print(f"corpus: {path.name}: {docs} documents, {text_bytes / 1e6:.1f} MB of text")
     with open("/proc/loadavg") as f:
         print(f"load average before: {f.read().split()[:3]} (machine shared with other builds)")
-    base = single(path, args.out / "single")
-    one = on_cluster(path, args.out / "w1", 1)
-    two = on_cluster(path, args.out / "w2", 2)
+    times: dict[str, list[float]] = {"single": [], "w1": [], "w2": []}
+    for rep in range(args.reps):
+        print(f"-- round {rep + 1} of {args.reps}")
+        times["single"].append(single(path, args.out / "single"))
+        times["w1"].append(on_cluster(path, args.out / "w1", 1))
+        times["w2"].append(on_cluster(path, args.out / "w2", 2))
     with open("/proc/loadavg") as f:
         print(f"load average after: {f.read().split()[:3]}")
+    base, one, two = (statistics.median(times[k]) for k in ("single", "w1", "w2"))
+    print(f"medians: single {base:.2f} s, 1 worker {one:.2f} s, 2 workers {two:.2f} s")
     print(f"2 workers: {base / two:.2f}x the single process, {one / two:.2f}x 1 worker")
-
 
 if __name__ == "__main__":
     main()

@@ -185,6 +185,14 @@ def build_split_set(client, shards: list[Shard], job: SplitJob, output: str,
                        sum(r.bytes_read for r in results), merge_seconds, results)
 
 
+_LOCAL_WORKER_CONFIG = {
+    "distributed.worker.profile.enabled": False,
+    "distributed.admin.tick.interval": "1s",
+    "distributed.admin.system-monitor.interval": "5s",
+    "distributed.worker.memory.monitor-interval": "5s",
+}
+
+
 def connect(workers: int | None, scheduler: str | None):
     """A client on an existing scheduler, or on a local cluster of `workers`
     single-threaded processes (the module holds the interpreter lock, so
@@ -201,11 +209,12 @@ def connect(workers: int | None, scheduler: str | None):
             raise ToolError(f"cannot reach the Dask scheduler at {scheduler}: {e}") from None
     import dask
 
-    # The workers' statistical profiler takes the interpreter lock every
-    # 10 ms to sample the stacks; in a build that holds the lock in short
-    # calls it cost a third more CPU per shard. Workers copy the config at
-    # spawn, so the setting is needed only while the cluster starts.
-    with dask.config.set({"distributed.worker.profile.enabled": False}):
+    # Every periodic callback of a worker's event loop takes the interpreter
+    # lock from the build: the statistical profiler (every 10 ms) cost a
+    # third more CPU per shard, and the loop-health tick (20 ms) and the
+    # monitors add a little more. Workers copy the config at spawn, so the
+    # settings are needed only while the cluster starts.
+    with dask.config.set(_LOCAL_WORKER_CONFIG):
         cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
                                dashboard_address=None, memory_limit=0,
                                silence_logs=logging.ERROR)
