@@ -21,11 +21,30 @@ Report file_report(TargetKind kind, const std::string& name, uint64_t size) {
   return Report::map().set("kind", target_kind_name(kind)).set("file", name).set("size", size);
 }
 
-Checked<Report> inspect_vls(const std::string& name, std::string_view bytes) {
-  VELLUM_CHECKED_ASSIGN(VlsReader r, VlsReader::open(name, bytes));
-  VELLUM_CHECKED_ASSIGN(VlsStats s, r.verify());
+// Opens and verifies a file with `Reader`, then lets `describe(reader,
+// stats, report)` fill in the file's report.
+template <typename Reader, typename Describe>
+Checked<Report> inspect_with(TargetKind kind, const std::string& name, std::string_view bytes,
+                             Describe describe) {
+  VELLUM_CHECKED_ASSIGN(Reader r, Reader::open(name, bytes));
+  VELLUM_CHECKED_ASSIGN(auto s, r.verify());
+  Report out = file_report(kind, name, bytes.size());
+  describe(r, s, out);
+  return out;
+}
+
+template <typename Stats>
+Report postings_report(uint64_t count, const Stats& s) {
+  return Report::map()
+      .set("count", count)
+      .set("bytes", s.posting_bytes)
+      .set("total_ids", s.total_ids)
+      .set("distribution", posting_distribution(s.cardinality_log2));
+}
+
+void describe_vls(const VlsReader& r, const VlsStats& s, Report& out) {
   const VlsHeader& h = r.header();
-  Report out = file_report(TargetKind::kTextIndex, name, bytes.size());
+  const uint64_t size = r.file_size();
   out.set("header", Report::map()
                         .set("version", h.version)
                         .set("gram_size", h.gram_size)
@@ -37,14 +56,8 @@ Checked<Report> inspect_vls(const std::string& name, std::string_view bytes) {
   out.set("regions", ReportList{region("header", 0, h.header_size),
                                 region("sparse index", h.sparse_offset, h.dict_offset),
                                 region("dictionary", h.dict_offset, h.postings_offset),
-                                region("postings", h.postings_offset, bytes.size())});
-  out.set("postings", Report::map()
-                          .set("count", h.key_count)
-                          .set("bytes", s.posting_bytes)
-                          .set("total_ids", s.total_ids)
-                          .set("empty", s.empty_postings)
-                          .set("distribution", posting_distribution(s.cardinality_log2)));
-  return out;
+                                region("postings", h.postings_offset, size)});
+  out.set("postings", postings_report(h.key_count, s).set("empty", s.empty_postings));
 }
 
 Report vlsf_fields(const VlsfReader& r) {
@@ -57,11 +70,8 @@ Report vlsf_fields(const VlsfReader& r) {
   return fields;
 }
 
-Checked<Report> inspect_vlsf(const std::string& name, std::string_view bytes) {
-  VELLUM_CHECKED_ASSIGN(VlsfReader r, VlsfReader::open(name, bytes));
-  VELLUM_CHECKED_ASSIGN(VlsfStats s, r.verify());
+void describe_vlsf(const VlsfReader& r, const VlsfStats& s, Report& out) {
   const VlsfHeader& h = r.header();
-  Report out = file_report(TargetKind::kFacets, name, bytes.size());
   out.set("header", Report::map()
                         .set("version", h.version)
                         .set("case_sensitive", h.case_sensitive)
@@ -70,9 +80,8 @@ Checked<Report> inspect_vlsf(const std::string& name, std::string_view bytes) {
                         .set("blob_size", h.blob_size));
   out.set("documents", s.doc_span).set("memberships", s.memberships);
   out.set("regions", ReportList{region("tables and names", 0, h.meta_size),
-                                region("postings", h.meta_size, bytes.size())});
+                                region("postings", h.meta_size, r.file_size())});
   out.set("fields", vlsf_fields(r));
-  return out;
 }
 
 Report language_of(uint8_t code) {
@@ -80,11 +89,9 @@ Report language_of(uint8_t code) {
   return Report(language_name(static_cast<StemLanguage>(code - 1)));
 }
 
-Checked<Report> inspect_vlti(const std::string& name, std::string_view bytes) {
-  VELLUM_CHECKED_ASSIGN(VltiReader r, VltiReader::open(name, bytes));
-  VELLUM_CHECKED_ASSIGN(VltiStats s, r.verify());
+void describe_vlti(const VltiReader& r, const VltiStats& s, Report& out) {
   const VltiHeader& h = r.header();
-  Report out = file_report(TargetKind::kTermIndex, name, bytes.size());
+  const uint64_t size = r.file_size();
   out.set("header", Report::map()
                         .set("version", h.version)
                         .set("flags", h.flags)
@@ -99,20 +106,12 @@ Checked<Report> inspect_vlti(const std::string& name, std::string_view bytes) {
   out.set("regions", ReportList{region("header", 0, kVltiHeaderBytes),
                                 region("router", kVltiHeaderBytes, h.dict_offset),
                                 region("dictionary", h.dict_offset, h.postings_offset),
-                                region("postings", h.postings_offset, bytes.size())});
-  out.set("postings", Report::map()
-                          .set("count", h.term_count)
-                          .set("bytes", s.posting_bytes)
-                          .set("total_ids", s.total_ids)
-                          .set("distribution", posting_distribution(s.cardinality_log2)));
-  return out;
+                                region("postings", h.postings_offset, size)});
+  out.set("postings", postings_report(h.term_count, s));
 }
 
-Checked<Report> inspect_vlvi(const std::string& name, std::string_view bytes) {
-  VELLUM_CHECKED_ASSIGN(VlviReader r, VlviReader::open(name, bytes));
-  VELLUM_CHECKED_ASSIGN(VlviStats s, r.verify());
+void describe_vlvi(const VlviReader& r, const VlviStats& s, Report& out) {
   const VlviHeader& h = r.header();
-  Report out = file_report(TargetKind::kVectorIndex, name, bytes.size());
   out.set("header", Report::map()
                         .set("version", h.version)
                         .set("metric", h.metric == 0 ? "inner product" : "L2")
@@ -130,18 +129,17 @@ Checked<Report> inspect_vlvi(const std::string& name, std::string_view bytes) {
                                 region("centroids", h.centroids_offset, h.codebooks_offset),
                                 region("codebooks", h.codebooks_offset, h.directory_offset),
                                 region("list directory", h.directory_offset, h.data_offset),
-                                region("list data", h.data_offset, bytes.size())});
-  return out;
+                                region("list data", h.data_offset, r.file_size())});
 }
 
 }  // namespace
 
 Checked<Report> inspect_file_bytes(TargetKind kind, const std::string& name, std::string_view bytes) {
   switch (kind) {
-    case TargetKind::kTextIndex: return inspect_vls(name, bytes);
-    case TargetKind::kFacets: return inspect_vlsf(name, bytes);
-    case TargetKind::kTermIndex: return inspect_vlti(name, bytes);
-    case TargetKind::kVectorIndex: return inspect_vlvi(name, bytes);
+    case TargetKind::kTextIndex: return inspect_with<VlsReader>(kind, name, bytes, describe_vls);
+    case TargetKind::kFacets: return inspect_with<VlsfReader>(kind, name, bytes, describe_vlsf);
+    case TargetKind::kTermIndex: return inspect_with<VltiReader>(kind, name, bytes, describe_vlti);
+    case TargetKind::kVectorIndex: return inspect_with<VlviReader>(kind, name, bytes, describe_vlvi);
     default: break;
   }
   return Problem{name, "file", 0, "is not a single-file format"};

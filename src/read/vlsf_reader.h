@@ -54,6 +54,7 @@ class VlsfReader {
   static Checked<VlsfReader> open(std::string file, std::string_view bytes);
 
   const VlsfHeader& header() const { return h_; }
+  uint64_t file_size() const { return bytes_.size(); }
   const std::vector<VlsfField>& fields() const { return fields_; }
   const std::vector<VlsfCategory>& categories() const { return cats_; }
   const std::string& file() const { return site_.file(); }

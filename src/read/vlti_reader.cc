@@ -5,6 +5,7 @@
 #include "analysis/utf8.h"
 #include "common/byte_reader.h"
 #include "common/coding.h"
+#include "read/fixed_header.h"
 #include "read/roaring_check.h"
 
 namespace vellum {
@@ -31,11 +32,9 @@ Checked<VltiReader> VltiReader::open(std::string file, std::string_view bytes) {
   VltiReader v(std::move(file), bytes);
   const ProblemSite& site = v.site_;
   VltiHeader& h = v.h_;
-  if (bytes.size() < kHeaderSize) return site.at(kHeader, 0, "file is shorter than the 40-byte header");
+  VELLUM_CHECK(check_fixed_header(site, bytes, {kMagic, kVersion, kHeaderSize}));
   const char* p = bytes.data();
-  if (bytes.substr(0, 4) != kMagic) return site.at(kHeader, 0, "bad magic, expected VLTI");
   h.version = GetU16(p + 4);
-  if (h.version != kVersion) return site.at(kHeader, 4, "unsupported version " + std::to_string(h.version));
   h.flags = GetU16(p + 6);
   h.term_count = GetU32(p + 8);
   h.head_boundary = GetU32(p + 12);

@@ -53,6 +53,7 @@ class VltiReader {
   static Checked<VltiReader> open(std::string file, std::string_view bytes);
 
   const VltiHeader& header() const { return h_; }
+  uint64_t file_size() const { return bytes_.size(); }
   const std::string& file() const { return site_.file(); }
 
   Checked<VltiStats> verify() const;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/coding.h"
+#include "read/fixed_header.h"
 
 namespace vellum {
 
@@ -28,11 +29,9 @@ Checked<VlviReader> VlviReader::open(std::string file, std::string_view bytes) {
   VlviReader v(std::move(file), bytes);
   const ProblemSite& site = v.site_;
   VlviHeader& h = v.h_;
-  if (bytes.size() < kHeaderSize) return site.at(kHeader, 0, "file is shorter than the 48-byte header");
+  VELLUM_CHECK(check_fixed_header(site, bytes, {kMagic, kVersion, kHeaderSize}));
   const char* p = bytes.data();
-  if (bytes.substr(0, 4) != kMagic) return site.at(kHeader, 0, "bad magic, expected VLVI");
   h.version = GetU16(p + 4);
-  if (h.version != kVersion) return site.at(kHeader, 4, "unsupported version " + std::to_string(h.version));
   h.metric = static_cast<uint8_t>(p[6]);
   const uint8_t rotation = static_cast<uint8_t>(p[7]);
   h.dim = GetU32(p + 8);

@@ -47,6 +47,7 @@ class VlviReader {
   static Checked<VlviReader> open(std::string file, std::string_view bytes);
 
   const VlviHeader& header() const { return h_; }
+  uint64_t file_size() const { return bytes_.size(); }
   const std::string& file() const { return site_.file(); }
 
   Checked<VlviStats> verify() const;
