@@ -41,9 +41,12 @@ class TermVocabulary {
   template <typename Fn>
   void for_each_term(std::string_view text, Fn&& fn) {
     scanner_.reset(text);
-    for (std::string_view run; scanner_.next(&run);) {
-      const uint32_t term = term_of_word(run);
-      if (term != kDropped) fn(term);
+    for (bool more = true; more;) {
+      more = scan_batch(text);
+      for (const Word& w : batch_) {
+        const uint32_t term = term_of_word(std::string_view(w.data, w.size), w.hash);
+        if (term != kDropped) fn(term);
+      }
     }
   }
 
@@ -70,13 +73,17 @@ class TermVocabulary {
  private:
   static constexpr uint32_t kDropped = UINT32_MAX;
 
-  uint32_t term_of_word(std::string_view word) {
-    const uint64_t hash = hash_string(word);
-    if (word.size() > 8) return lookup(word, hash);
-    // The frequent short words stay in a small direct-mapped cache that
-    // fits the processor's cache, in front of the large table.
+  // The frequent short words stay in a small direct-mapped cache that
+  // fits the processor's cache, in front of the large table.
+  static uint64_t head_of(std::string_view word) {
     uint64_t head = 0;
     std::memcpy(&head, word.data(), word.size());
+    return head;
+  }
+
+  uint32_t term_of_word(std::string_view word, uint64_t hash) {
+    if (word.size() > 8) return lookup(word, hash);
+    const uint64_t head = head_of(word);
     RecentWord& r = recent_[hash & (kRecentWords - 1)];
     if (r.head == head && r.len == word.size()) return r.term;
     const uint32_t t = lookup(word, hash);
@@ -96,6 +103,21 @@ class TermVocabulary {
   // The term a new word becomes, or kDropped.
   uint32_t resolve(std::string_view word);
 
+  // Scans up to kBatchWords more words of `text` into batch_, hashed, and
+  // starts loading the table slots of those the recent cache lacks, so the
+  // lookups that follow overlap their memory latency. False at the end of
+  // the text.
+  bool scan_batch(std::string_view text);
+
+  static constexpr size_t kBatchWords = 32;
+  struct Word {
+    const char* data;
+    uint32_t size;
+    uint32_t copy_at;  // offset in batch_copies_, or kInText
+    uint64_t hash;
+  };
+  static constexpr uint32_t kInText = UINT32_MAX;
+
   static constexpr size_t kRecentWords = 4096;
   struct RecentWord {
     uint64_t head = 0;  // the word's bytes, zero-padded
@@ -109,6 +131,8 @@ class TermVocabulary {
   StringTable words_;               // folded words as scanned
   std::vector<uint32_t> word_terms_;  // per word id: term id or kDropped
   StringTable terms_;               // terms as indexed (stems when stemming)
+  std::vector<Word> batch_;
+  std::string batch_copies_;  // the batch's words that folding changed
 };
 
 }  // namespace vellum
