@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <utility>
+#include <vector>
 
 #include "common/sink.h"
 #include "terms_dict/vlti_format.h"
@@ -32,10 +33,16 @@ Status create_parent_dirs(const std::string& path) {
   return parent.empty() ? Status() : create_dirs(parent);
 }
 
+// A document's terms are gathered first, so that the sets they go to can
+// be loaded while the earlier ones are added.
 void collect(const TermDocs& docs, TermVocabulary* vocab, TermPostingsCollector* postings) {
+  std::vector<uint32_t> terms;
   for (size_t i = 0; i < docs.size(); ++i) {
     const uint32_t doc = docs.id(i);
-    vocab->for_each_term(docs.text(i), [&](uint32_t term) { postings->add(term, doc); });
+    terms.clear();
+    vocab->analyze(docs.text(i), &terms);
+    for (uint32_t term : terms) postings->prefetch(term);
+    for (uint32_t term : terms) postings->add(term, doc);
   }
 }
 

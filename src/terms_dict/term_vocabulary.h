@@ -75,12 +75,21 @@ class TermVocabulary {
 
   // The frequent short words stay in a small direct-mapped cache that
   // fits the processor's cache, in front of the large table.
+  // The bytes of a word of at most 8 bytes, zero-padded, from fixed-size
+  // loads: a copy of variable length would be stored byte by byte and then
+  // read back whole, which stalls the processor.
   static uint64_t head_of(std::string_view word) {
-    uint64_t head = 0;
-    std::memcpy(&head, word.data(), word.size());
-    return head;
+    const auto* p = reinterpret_cast<const unsigned char*>(word.data());
+    const size_t n = word.size();
+    if (n >= 4) {
+      uint32_t lo, hi;
+      std::memcpy(&lo, p, 4);
+      std::memcpy(&hi, p + n - 4, 4);
+      return uint64_t{lo} | uint64_t{hi} << (8 * (n - 4));  // overlapping bytes agree
+    }
+    if (n == 0) return 0;
+    return uint64_t{p[0]} | uint64_t{p[n / 2]} << (8 * (n / 2)) | uint64_t{p[n - 1]} << (8 * (n - 1));
   }
-
   uint32_t term_of_word(std::string_view word, uint64_t hash) {
     if (word.size() > 8) return lookup(word, hash);
     const uint64_t head = head_of(word);
