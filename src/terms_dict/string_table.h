@@ -29,6 +29,9 @@ class StringTable {
 
   std::optional<uint32_t> find(std::string_view s, uint64_t hash) const;
 
+  // Starts loading the slot a lookup of `hash` begins at.
+  void prefetch(uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
+
   // The bytes of id `id`; valid until the next insertion.
   std::string_view at(uint32_t id) const {
     return std::string_view(bytes_).substr(starts_[id], starts_[id + 1] - starts_[id]);

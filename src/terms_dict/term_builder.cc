@@ -1,7 +1,10 @@
 #include "terms_dict/term_builder.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <utility>
+#include <vector>
 
 #include "common/sink.h"
 #include "terms_dict/vlti_format.h"
@@ -32,11 +35,30 @@ Status create_parent_dirs(const std::string& path) {
   return parent.empty() ? Status() : create_dirs(parent);
 }
 
+// A document's terms are gathered first, so that the sets they go to can
+// be loaded while the earlier ones are added.
 void collect(const TermDocs& docs, TermVocabulary* vocab, TermPostingsCollector* postings) {
+  std::vector<uint32_t> terms;
   for (size_t i = 0; i < docs.size(); ++i) {
     const uint32_t doc = docs.id(i);
-    vocab->for_each_term(docs.text(i), [&](uint32_t term) { postings->add(term, doc); });
+    terms.clear();
+    vocab->analyze(docs.text(i), &terms);
+    for (uint32_t term : terms) postings->prefetch(term);
+    for (uint32_t term : terms) postings->add(term, doc);
   }
+}
+
+// Frees the sets in the order of their addresses, which is roughly the
+// order they were allocated in: the allocator then works through its
+// memory front to back instead of at random, as term order would have it.
+void free_sets(TermPostings* postings) {
+  std::vector<Bitmap*> sets;
+  sets.reserve(postings->size());
+  for (TermPosting& p : *postings) sets.push_back(&p.ids);
+  std::sort(sets.begin(), sets.end(), [](const Bitmap* a, const Bitmap* b) {
+    return std::less<const void*>()(a->get(), b->get());
+  });
+  for (Bitmap* s : sets) s->reset();
 }
 
 }  // namespace
@@ -76,6 +98,7 @@ Status TermBuilder::finish(const std::string& path) {
     return written;
   }
   finished_ = true;
+  free_sets(&postings);
   postings_.clear();
   vocab_.clear();
   return written;

@@ -41,9 +41,12 @@ class TermVocabulary {
   template <typename Fn>
   void for_each_term(std::string_view text, Fn&& fn) {
     scanner_.reset(text);
-    for (std::string_view run; scanner_.next(&run);) {
-      const uint32_t term = term_of_word(run);
-      if (term != kDropped) fn(term);
+    for (bool more = true; more;) {
+      more = scan_batch(text);
+      for (const Word& w : batch_) {
+        const uint32_t term = term_of_word(std::string_view(w.data, w.size), w.hash);
+        if (term != kDropped) fn(term);
+      }
     }
   }
 
@@ -70,13 +73,26 @@ class TermVocabulary {
  private:
   static constexpr uint32_t kDropped = UINT32_MAX;
 
-  uint32_t term_of_word(std::string_view word) {
-    const uint64_t hash = hash_string(word);
+  // The frequent short words stay in a small direct-mapped cache that
+  // fits the processor's cache, in front of the large table.
+  // The bytes of a word of at most 8 bytes, zero-padded, from fixed-size
+  // loads: a copy of variable length would be stored byte by byte and then
+  // read back whole, which stalls the processor.
+  static uint64_t head_of(std::string_view word) {
+    const auto* p = reinterpret_cast<const unsigned char*>(word.data());
+    const size_t n = word.size();
+    if (n >= 4) {
+      uint32_t lo, hi;
+      std::memcpy(&lo, p, 4);
+      std::memcpy(&hi, p + n - 4, 4);
+      return uint64_t{lo} | uint64_t{hi} << (8 * (n - 4));  // overlapping bytes agree
+    }
+    if (n == 0) return 0;
+    return uint64_t{p[0]} | uint64_t{p[n / 2]} << (8 * (n / 2)) | uint64_t{p[n - 1]} << (8 * (n - 1));
+  }
+  uint32_t term_of_word(std::string_view word, uint64_t hash) {
     if (word.size() > 8) return lookup(word, hash);
-    // The frequent short words stay in a small direct-mapped cache that
-    // fits the processor's cache, in front of the large table.
-    uint64_t head = 0;
-    std::memcpy(&head, word.data(), word.size());
+    const uint64_t head = head_of(word);
     RecentWord& r = recent_[hash & (kRecentWords - 1)];
     if (r.head == head && r.len == word.size()) return r.term;
     const uint32_t t = lookup(word, hash);
@@ -96,6 +112,21 @@ class TermVocabulary {
   // The term a new word becomes, or kDropped.
   uint32_t resolve(std::string_view word);
 
+  // Scans up to kBatchWords more words of `text` into batch_, hashed, and
+  // starts loading the table slots of those the recent cache lacks, so the
+  // lookups that follow overlap their memory latency. False at the end of
+  // the text.
+  bool scan_batch(std::string_view text);
+
+  static constexpr size_t kBatchWords = 32;
+  struct Word {
+    const char* data;
+    uint32_t size;
+    uint32_t copy_at;  // offset in batch_copies_, or kInText
+    uint64_t hash;
+  };
+  static constexpr uint32_t kInText = UINT32_MAX;
+
   static constexpr size_t kRecentWords = 4096;
   struct RecentWord {
     uint64_t head = 0;  // the word's bytes, zero-padded
@@ -109,6 +140,8 @@ class TermVocabulary {
   StringTable words_;               // folded words as scanned
   std::vector<uint32_t> word_terms_;  // per word id: term id or kDropped
   StringTable terms_;               // terms as indexed (stems when stemming)
+  std::vector<Word> batch_;
+  std::string batch_copies_;  // the batch's words that folding changed
 };
 
 }  // namespace vellum
