@@ -91,13 +91,7 @@ class RecordStaging {
   void prefetch_data(size_t i) const {
     const uint64_t text_begin = i == 0 ? 0 : rows_[i - 1].text_end;
     const uint64_t facet_begin = i == 0 ? 0 : rows_[i - 1].facet_end;
-    // Every line of a short text, since its gram scan stalls on each one;
-    // of a long text only the start, after which the hardware streams it.
-    const char* text = texts_.data() + text_begin;
-    const uint64_t text_size = rows_[i].text_end - text_begin;
-    const uint64_t prefetched = text_size < kTextPrefetchBytes ? text_size : kTextPrefetchBytes;
-    for (uint64_t at = 0; at < prefetched; at += 64) __builtin_prefetch(text + at);
-    __builtin_prefetch(text + prefetched);
+    __builtin_prefetch(texts_.data() + text_begin);
     if (rows_[i].facet_end != facet_begin) __builtin_prefetch(memberships_.data() + facet_begin);
   }
 
@@ -110,7 +104,6 @@ class RecordStaging {
   };
   static_assert(sizeof(Row) == 32);
   static constexpr uint32_t kNoName = UINT32_MAX;
-  static constexpr uint64_t kTextPrefetchBytes = 1024;
 
   struct NameHash {
     using is_transparent = void;
