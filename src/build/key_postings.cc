@@ -1,7 +1,6 @@
 #include "build/key_postings.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 #include <utility>
@@ -32,31 +31,6 @@ constexpr size_t kBatchPairs = size_t{1} << 20;
 // constant makes those depend on every bit of the key.
 inline uint64_t mix(uint64_t k) { return k * 0x9E3779B97F4A7C15ULL; }
 
-// Direct table index of a key of three folded ASCII letters or digits:
-// codes 1 to 36 per character, so 0 marks any other byte.
-constexpr uint32_t kNotDirect = UINT32_MAX;
-constexpr uint32_t kDirectBase = 37;
-constexpr size_t kDirectSlots = size_t{kDirectBase} * kDirectBase * kDirectBase;
-
-constexpr std::array<uint8_t, 256> make_direct_codes() {
-  std::array<uint8_t, 256> t{};
-  for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<uint8_t>(1 + c - '0');
-  for (int c = 'a'; c <= 'z'; ++c) t[c] = static_cast<uint8_t>(11 + c - 'a');
-  return t;
-}
-constexpr std::array<uint8_t, 256> kDirectCodes = make_direct_codes();
-
-// Any key value of that form maps here, whatever produced it, so a key has
-// one home either way.
-inline uint32_t direct_index(uint64_t key) {
-  if ((key >> 24) != 0) return kNotDirect;
-  const uint32_t a = kDirectCodes[(key >> 16) & 0xFF];
-  const uint32_t b = kDirectCodes[(key >> 8) & 0xFF];
-  const uint32_t c = kDirectCodes[key & 0xFF];
-  if (a == 0 || b == 0 || c == 0) return kNotDirect;
-  return (a * kDirectBase + b) * kDirectBase + c;
-}
-
 // Pool class of a set of n ids, 4 <= n <= kPromoteAt: blocks of 8 for up
 // to 8 ids, 16 for up to 16, and so on.
 inline unsigned class_of(uint32_t n) {
@@ -66,23 +40,7 @@ inline unsigned class_of(uint32_t n) {
 }  // namespace
 
 KeyPostings::KeyPostings()
-    : direct_(kDirectSlots), slots_(size_t{1} << kInitialSlotBits), slot_bits_(kInitialSlotBits) {}
-
-uint32_t KeyPostings::new_entry(uint64_t key) {
-  // The format caps key counts below 2^32, far beyond what fits in memory,
-  // so the entry number (+1) always fits a slot's low word.
-  const uint32_t e = static_cast<uint32_t>(entries_.size());
-  entries_.push_back(Entry{key, 0, {0, 0, 0}});
-  return e;
-}
-
-inline uint32_t KeyPostings::find_direct(uint64_t key, uint32_t slot) {
-  const uint32_t s = direct_[slot];
-  if (s != 0) return s - 1;
-  const uint32_t e = new_entry(key);
-  direct_[slot] = e + 1;
-  return e;
-}
+    : slots_(size_t{1} << kInitialSlotBits), slot_bits_(kInitialSlotBits) {}
 
 void KeyPostings::grow() {
   MappedArray<uint64_t> old(slots_.size() * 2);  // zero: every slot empty
@@ -110,10 +68,13 @@ uint32_t KeyPostings::find_or_insert(uint64_t key, uint64_t hash) {
     }
     i = (i + 1) & mask;
   }
-  const uint32_t e = new_entry(key);
+  // The format caps key counts below 2^32, far beyond what fits in memory,
+  // so the entry number (+1) always fits the slot's low word.
+  const uint32_t e = static_cast<uint32_t>(entries_.size());
+  entries_.push_back(Entry{key, 0, {0, 0, 0}});
   slots_[i] = (tag << 32) | (uint64_t{e} + 1);
   // At most half full; at 2^32 slots every possible entry still fits.
-  if (++hashed_ * 2 > slots_.size() && slot_bits_ < 32) grow();
+  if (entries_.size() * 2 > slots_.size() && slot_bits_ < 32) grow();
   return e;
 }
 
@@ -129,8 +90,6 @@ inline uint32_t KeyPostings::find(uint64_t key, uint64_t hash) {
 }
 
 bool KeyPostings::contains(uint64_t key, uint64_t hash) const {
-  const uint32_t d = direct_index(key);
-  if (d != kNotDirect) return direct_[d] != 0;
   const uint64_t tag = hash >> 32;
   const size_t mask = slots_.size() - 1;
   for (size_t i = static_cast<size_t>(tag >> (32 - slot_bits_));; i = (i + 1) & mask) {
@@ -147,21 +106,12 @@ size_t KeyPostings::count_new(const std::vector<uint64_t>& keys) const {
 }
 
 void KeyPostings::resume() {
-  direct_ = MappedArray<uint32_t>(kDirectSlots);
-  hashed_ = entries_.size();
-  for (size_t e = 0; e < entries_.size(); ++e) {
-    const uint32_t d = direct_index(entries_[e].key);
-    if (d == kNotDirect) continue;
-    direct_[d] = static_cast<uint32_t>(e) + 1;
-    --hashed_;
-  }
   unsigned bits = kInitialSlotBits;
-  while ((size_t{1} << bits) < hashed_ * 2 && bits < 32) ++bits;
+  while ((size_t{1} << bits) < entries_.size() * 2 && bits < 32) ++bits;
   slots_ = MappedArray<uint64_t>(size_t{1} << bits);
   slot_bits_ = bits;
   const size_t mask = slots_.size() - 1;
   for (size_t e = 0; e < entries_.size(); ++e) {
-    if (direct_index(entries_[e].key) != kNotDirect) continue;
     const uint64_t tag = mix(entries_[e].key) >> 32;
     size_t i = static_cast<size_t>(tag >> (32 - slot_bits_));
     while (slots_[i] != 0) i = (i + 1) & mask;
@@ -280,19 +230,16 @@ void KeyPostings::add_doc(uint32_t doc, std::span<const uint64_t> keys, uint32_t
   uint32_t* out = first;
   uint64_t hashes[kWindow];
   uint32_t targets[kWindow];
-  uint32_t direct[kWindow];
   for (size_t at = 0; at < keys.size(); at += kWindow) {
     const size_t n = std::min(kWindow, keys.size() - at);
     const uint64_t* k = keys.data() + at;
     for (size_t i = 0; i < n; ++i) {
-      direct[i] = direct_index(k[i]);
-      if (direct[i] != kNotDirect) continue;
       hashes[i] = mix(k[i]);
       __builtin_prefetch(&slots_[static_cast<size_t>((hashes[i] >> 32) >> (32 - slot_bits_))]);
     }
     // Entries may move while new keys are added: hold them by number.
     for (size_t i = 0; i < n; ++i) {
-      targets[i] = direct[i] != kNotDirect ? find_direct(k[i], direct[i]) : find(k[i], hashes[i]);
+      targets[i] = find(k[i], hashes[i]);
       __builtin_prefetch(&entries_[targets[i]]);
     }
     for (size_t i = 0; i < n; ++i) {
@@ -321,7 +268,6 @@ void KeyPostings::add_doc(uint32_t doc, std::span<const uint64_t> keys, uint32_t
 
 void KeyPostings::finish() {
   slots_.release();
-  direct_.release();
   flush();
   pending_.reset();
   pending_cap_ = 0;

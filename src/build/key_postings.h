@@ -78,8 +78,6 @@ class KeyPostings final : public PostingSource {
   };
 
   uint32_t find(uint64_t key, uint64_t hash);
-  uint32_t find_direct(uint64_t key, uint32_t slot);
-  uint32_t new_entry(uint64_t key);
   uint32_t find_or_insert(uint64_t key, uint64_t hash);
   bool contains(uint64_t key, uint64_t hash) const;
   void grow();
@@ -113,13 +111,6 @@ class KeyPostings final : public PostingSource {
     uint32_t used = 0;                // blocks handed out from the chunks
     uint32_t free_head = UINT32_MAX;  // chain of freed blocks
   };
-
-  // Keys of three folded ASCII letters or digits (most of the grams of
-  // Latin-script text) are found by their characters alone: a flat table
-  // of entry + 1 (0 is empty) indexed by the 37^3 combinations, small
-  // enough to stay in cache. Other keys go through the hash table.
-  MappedArray<uint32_t> direct_;
-  size_t hashed_ = 0;  // entries reached through the hash table
 
   // Hash table slot: high 32 bits a hash tag, low 32 bits entry + 1 (0 is
   // empty). The slot index comes from the tag alone, so growing never
