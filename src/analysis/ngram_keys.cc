@@ -132,43 +132,6 @@ inline uint64_t NgramKeyer::gram_key(const char32_t* word, size_t len, size_t n,
   return fnv1a_utf32le(word + len - n, n);
 }
 
-uint64_t* NgramKeyer::ascii_grams(std::string_view text, size_t* pos, size_t n,
-                                  const uint8_t* ascii, size_t* len_io, size_t* run_io,
-                                  uint64_t* packed_io, uint64_t* out) {
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data()) + *pos;
-  const uint8_t* const end = reinterpret_cast<const uint8_t*>(text.data()) + text.size();
-  const uint64_t mask = n == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
-  char32_t* word = word_.data();
-  size_t cap = word_.size();
-  size_t len = *len_io, run = *run_io;
-  uint64_t packed = *packed_io;
-  for (; p < end && *p < 0x80; ++p) {
-    const uint8_t cls = ascii[*p];
-    const size_t keep = cls > kSplit;
-    const size_t stay = size_t{cls == kSplit} - 1;  // all ones unless a split
-    // A dropped byte's store is overwritten by the next kept character.
-    word[len] = cls;
-    len = (len + keep) & stay;
-    run = (run + keep) & stay;
-    packed = keep ? (packed << 8) | cls : packed;
-    // Every stored key is at or before the current byte's position, so the
-    // unconditional store stays within a buffer of one key a byte.
-    *out = packed & mask;
-    const bool emit = keep && len >= n;
-    // The gram reaches back into non-ASCII characters of the word.
-    if (emit && run < n) [[unlikely]] *out = fnv1a_utf32le(word + len - n, n);
-    out += emit;
-    if (len == cap) [[unlikely]] {
-      word_.resize(cap * 2);
-      word = word_.data();
-      cap = word_.size();
-    }
-  }
-  *pos = static_cast<size_t>(p - reinterpret_cast<const uint8_t*>(text.data()));
-  *len_io = len, *run_io = run, *packed_io = packed;
-  return out;
-}
-
 // One pass over the text. With kDistinct each key goes through the set of
 // seen keys into out_; otherwise every key is stored at `out`, and the end
 // of what was stored is returned.
@@ -191,14 +154,7 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
   const char* const begin = text.data();
   const size_t size = text.size();
   size_t pos = 0;
-  const bool fast = !kDistinct && n >= 3 && n <= 8;
   while (pos < size) {
-    if (fast) {
-      out = ascii_grams(text, &pos, n, ascii.data(), &len, &ascii_run, &packed, out);
-      word = word_.data();
-      cap = word_.size();
-      if (pos == size) break;
-    }
     const uint8_t b = static_cast<uint8_t>(begin[pos]);
     char32_t c;
     if (b < 0x80) {

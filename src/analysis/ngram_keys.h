@@ -40,11 +40,6 @@ class NgramKeyer {
 
   template <bool kDistinct>
   uint64_t* scan(std::string_view text, size_t gram_size, bool fold_case, uint64_t* out);
-  // Runs of ASCII bytes for gram sizes 3 to 8, without a branch per
-  // character class; stops at the first byte of a multi-byte character.
-  uint64_t* ascii_grams(std::string_view text, size_t* pos, size_t n,
-                        const uint8_t* ascii, size_t* len, size_t* ascii_run,
-                        uint64_t* packed, uint64_t* out);
   static uint64_t gram_key(const char32_t* word, size_t len, size_t n, size_t ascii_run,
                            uint64_t packed);
   void reset_set(size_t text_bytes);
