@@ -4,6 +4,7 @@
 
 #include <random>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -161,7 +162,8 @@ uint64_t ref_key(const std::vector<char32_t>& g) {
   return h;
 }
 
-Keys reference_keys(std::string_view text, size_t n, bool fold) {
+// Every gram's key in text order with `repeats`, else the distinct keys.
+Keys reference_keys(std::string_view text, size_t n, bool fold, bool repeats = false) {
   Keys out;
   if (n == 0) return out;
   std::vector<std::vector<char32_t>> words(1);
@@ -183,7 +185,7 @@ Keys reference_keys(std::string_view text, size_t n, bool fold) {
   for (const auto& w : words) {
     for (size_t i = 0; i + n <= w.size(); ++i) {
       uint64_t k = ref_key(std::vector<char32_t>(w.begin() + i, w.begin() + i + n));
-      if (seen.insert(k).second) out.push_back(k);
+      if (seen.insert(k).second || repeats) out.push_back(k);
     }
   }
   return out;
@@ -227,6 +229,37 @@ TEST(NgramKeyer, MatchesReferenceWhenTheSetGrows) {
     EXPECT_GT(got.size(), 100u);  // far beyond the 64 slots of the start
   }
   EXPECT_EQ(keyer.keys("tiny", 3, true), (Keys{0x74696E, 0x696E79}));
+}
+
+TEST(NgramKeyer, GramsMatchReferenceOnRandomText) {
+  // Mostly ASCII with some multi-byte characters, as in real prose: the
+  // ASCII runs take a separate path, and grams span both.
+  static const std::vector<std::string> rare = {"\u00E9", "\u00C9", "\u212A", "\u0130", "\u4E2D",
+                                                "\u00A0", "\u0301", "\xFF", "\u03A3"};
+  std::mt19937_64 rng(99);
+  NgramKeyer keyer;
+  for (int iter = 0; iter < 1500; ++iter) {
+    std::string text = iter % 2 ? random_text(rng, 1 + rng() % 150) : std::string();
+    if (iter % 2 == 0) {
+      const size_t len = 1 + rng() % 300;
+      for (size_t i = 0; i < len; ++i) {
+        const uint64_t r = rng() % 100;
+        if (r < 3) {
+          text += rare[rng() % rare.size()];
+        } else if (r < 10 && iter % 10 != 0) {
+          text += " .-\t\nAZ"[rng() % 7];
+        } else {
+          // Now and then a word far beyond the initial word buffer.
+          text += static_cast<char>('a' + rng() % (iter % 10 == 0 ? 2 : 26));
+        }
+      }
+    }
+    const size_t n = 1 + rng() % 9;
+    const bool fold = rng() & 1;
+    std::span<const uint64_t> got = keyer.grams(text, n, fold);
+    ASSERT_EQ(Keys(got.begin(), got.end()), reference_keys(text, n, fold, true))
+        << "n=" << n << " fold=" << fold << " text=" << text;
+  }
 }
 
 }  // namespace
