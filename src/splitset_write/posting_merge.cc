@@ -12,8 +12,10 @@ namespace vellum {
 namespace {
 
 // Postings are appended to a chunk until it passes this size; a posting
-// never straddles two chunks.
-constexpr size_t kChunkBytes = size_t{4} << 20;
+// never straddles two chunks. At 32 MiB the allocator maps every chunk on
+// its own (it never raises its mapping threshold past that), so each chunk
+// goes back to the system as soon as it is written out, in every call.
+constexpr size_t kChunkBytes = size_t{32} << 20;
 // Flat id sets cover at most this many ids (32 MB of bits).
 constexpr uint64_t kMaxFlatIds = uint64_t{1} << 28;
 
