@@ -251,16 +251,17 @@ void Merger::emit(uint64_t key) {
 }  // namespace
 
 void MergedPostings::append(uint64_t key, const uint32_t* ids, size_t n) {
-  if (chunks_.empty() || chunks_.back().size() >= kChunkBytes) {
+  const size_t size = sorted_ids_posting_size(ids, n);
+  // A posting that does not fit its chunk's reserve starts a new chunk:
+  // growing the chunk would copy everything in it into fresh pages.
+  if (chunks_.empty() || chunks_.back().size() + size > chunks_.back().capacity()) {
     chunks_.emplace_back();
-    chunks_.back().reserve(kChunkBytes + kBitmapContainerBytes);
+    chunks_.back().reserve(std::max(kChunkBytes, size));
   }
-  std::string& chunk = chunks_.back();
-  const size_t before = chunk.size();
-  append_sorted_ids_posting(ids, n, &chunk);
+  append_sorted_ids_posting(ids, n, &chunks_.back());
   keys_.push_back(key);
-  sizes_.push_back(chunk.size() - before);
-  posting_bytes_ += chunk.size() - before;
+  sizes_.push_back(size);
+  posting_bytes_ += size;
 }
 
 Status MergedPostings::write(size_t i, Sink* sink) {
