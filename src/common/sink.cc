@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 #include <filesystem>
 
@@ -14,6 +15,15 @@ namespace {
 // Large enough to amortise system calls, small next to any index.
 constexpr size_t kBufferSize = 1 << 18;
 }  // namespace
+
+Status SpanSink::append(std::string_view data) {
+  if (data.size() > size_ - used_) {
+    return Error(ErrorKind::kIo, "write past the end of a fixed-size buffer");
+  }
+  if (!data.empty()) std::memcpy(data_ + used_, data.data(), data.size());
+  used_ += data.size();
+  return Status();
+}
 
 Result<FileSink> FileSink::create(const std::string& path) {
   int fd;

@@ -30,6 +30,21 @@ class StringSink final : public Sink {
   std::string* dst_;
 };
 
+// Fills a caller-owned buffer of fixed length, for output whose exact size
+// is known before it is written; an append past the end fails and writes
+// nothing.
+class SpanSink final : public Sink {
+ public:
+  SpanSink(char* data, size_t size) : data_(data), size_(size) {}
+  Status append(std::string_view data) override;
+  size_t used() const { return used_; }
+
+ private:
+  char* data_;
+  size_t size_;
+  size_t used_ = 0;
+};
+
 // A newly created (or truncated) file, written sequentially through a small
 // buffer. close() flushes and closes and reports the first failure; the
 // destructor closes without reporting, keeping whatever was written.

@@ -15,6 +15,18 @@ using testing::open_fd_count;
 using testing::read_file;
 using testing::TempDir;
 
+TEST(SpanSink, FillsExactlyAndRefusesToWritePastTheEnd) {
+  char buf[6] = {'-', '-', '-', '-', '-', '-'};
+  SpanSink sink(buf, 5);
+  EXPECT_TRUE(sink.append("abc").ok());
+  EXPECT_FALSE(sink.append("def").ok());  // one byte too many: nothing written
+  EXPECT_EQ(std::string(buf, 6), "abc---");
+  EXPECT_TRUE(sink.append("de").ok());
+  EXPECT_TRUE(sink.append("").ok());
+  EXPECT_EQ(sink.used(), 5u);
+  EXPECT_EQ(std::string(buf, 6), "abcde-");
+}
+
 TEST(CloseAfter, SuccessfulWriteClosesAndKeepsTheBytes) {
   TempDir dir;
   const size_t fds = open_fd_count();

@@ -1,5 +1,6 @@
 #include "lib/splitset_writer_type.h"
 
+#include <new>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -148,7 +149,24 @@ Result<std::optional<Flushed>> flush(SplitSetWriter& w) {
       Flushed{std::move(s->name), Bytes{std::move(s->body)}, Bytes{std::move(s->manifest)}});
 }
 
-using Compacted = std::tuple<std::string, Bytes, Bytes, std::vector<std::string>>;
+using Compacted = std::tuple<std::string, Ref, Bytes, std::vector<std::string>>;
+
+// The compacted body is written straight into the bytes object returned:
+// a body of hundreds of megabytes is then neither copied nor held twice.
+class BytesBody final : public BodyBuffer {
+ public:
+  char* allocate(size_t size) override {
+    if (size > static_cast<size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
+    bytes = Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+    char* data = bytes ? PyBytes_AsString(bytes.get()) : nullptr;
+    if (data == nullptr) {
+      PyErr_Clear();
+      throw std::bad_alloc();  // guarded() raises MemoryError
+    }
+    return data;
+  }
+  Ref bytes;
+};
 
 constexpr Callable kCompact{
     "compact", {{"inputs"}},
@@ -161,8 +179,9 @@ Result<Compacted> compact(SplitSetWriter& w, std::vector<NamedSplit> inputs) {
   std::vector<CompactInput> in;
   in.reserve(inputs.size());
   for (const NamedSplit& i : inputs) in.push_back(CompactInput{i.name, i.body()});
-  VELLUM_ASSIGN_OR_RETURN(WrittenSplit s, w.compact(in));
-  return Compacted{std::move(s.name), Bytes{std::move(s.body)}, Bytes{std::move(s.manifest)},
+  BytesBody body;
+  VELLUM_ASSIGN_OR_RETURN(WrittenSplit s, w.compact(in, &body));
+  return Compacted{std::move(s.name), std::move(body.bytes), Bytes{std::move(s.manifest)},
                    std::move(s.removed)};
 }
 

@@ -21,6 +21,7 @@
 namespace vellum::py {
 
 inline PyObject* to_py(PyObject* o) { return o; }
+inline PyObject* to_py(Ref&& o) { return o.release(); }
 
 template <std::integral T>
 PyObject* to_py(T v) {

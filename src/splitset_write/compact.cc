@@ -79,9 +79,38 @@ std::string compacted_summary(const MergedPostings& merged, const std::vector<ui
   return summary;
 }
 
+class StringBody final : public BodyBuffer {
+ public:
+  char* allocate(size_t size) override {
+    bytes.resize(size);
+    return bytes.data();
+  }
+  std::string bytes;
+};
+
+// Writes the merged postings into a buffer of the index's exact length.
+Status write_body(MergedPostings* merged, uint16_t gram_size, uint32_t stride, bool fold_case,
+                  BodyBuffer* body, uint64_t* written) {
+  const uint64_t size = index_bytes(merged->count(), stride, fold_case, merged->posting_bytes());
+  if (size > SIZE_MAX) return Error(ErrorKind::kIo, "VLS body exceeds the address space");
+  SpanSink sink(body->allocate(static_cast<size_t>(size)), static_cast<size_t>(size));
+  VELLUM_RETURN_IF_ERROR(write_index_from(&sink, gram_size, stride, fold_case, merged));
+  if (sink.used() != size) return Error(ErrorKind::kIo, "VLS body is shorter than computed");
+  *written = size;
+  return Status();
+}
+
 }  // namespace
 
 Result<WrittenSplit> SplitSetWriter::compact(const std::vector<CompactInput>& inputs) {
+  StringBody body;
+  VELLUM_ASSIGN_OR_RETURN(WrittenSplit out, compact(inputs, &body));
+  out.body = std::move(body.bytes);
+  return out;
+}
+
+Result<WrittenSplit> SplitSetWriter::compact(const std::vector<CompactInput>& inputs,
+                                             BodyBuffer* body) {
   VELLUM_ASSIGN_OR_RETURN(CompactionInputs in, read_inputs(splits_, params_.base_count, inputs));
   std::vector<MergeInput> merge;
   for (size_t i = 0; i < in.splits.size(); ++i) merge.push_back({&in.splits[i], in.shifts[i]});
@@ -93,12 +122,10 @@ Result<WrittenSplit> SplitSetWriter::compact(const std::vector<CompactInput>& in
   meta.first_id = merged.first_id;
   meta.last_id = merged.last_id;
   WrittenSplit out;
-  out.body.reserve(index_bytes(merged.count(), stride_, fold_case_, merged.posting_bytes()));
-  StringSink sink(&out.body);
-  VELLUM_RETURN_IF_ERROR(write_index_from(&sink, gram_size_, stride_, fold_case_, &merged));
+  VELLUM_RETURN_IF_ERROR(
+      write_body(&merged, gram_size_, stride_, fold_case_, body, &meta.size_bytes));
   meta.name = split_file_name(name_prefix_, kCompactedSplitLetter, compaction_seq_, ".vls");
   meta.epoch = inputs.empty() ? epoch_ : in.epoch;
-  meta.size_bytes = out.body.size();
   meta.split_flags = kSplitFlagAbsoluteIds | (in.deleted.empty() ? 0 : kSplitFlagTombstones);
   for (const CompactInput& i : inputs) out.removed.push_back(i.name);
   std::vector<SplitMeta> kept;

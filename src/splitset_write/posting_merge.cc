@@ -12,8 +12,10 @@ namespace vellum {
 namespace {
 
 // Postings are appended to a chunk until it passes this size; a posting
-// never straddles two chunks.
-constexpr size_t kChunkBytes = size_t{4} << 20;
+// never straddles two chunks. At 32 MiB the allocator maps every chunk on
+// its own (it never raises its mapping threshold past that), so each chunk
+// goes back to the system as soon as it is written out, in every call.
+constexpr size_t kChunkBytes = size_t{32} << 20;
 // Flat id sets cover at most this many ids (32 MB of bits).
 constexpr uint64_t kMaxFlatIds = uint64_t{1} << 28;
 
@@ -120,29 +122,66 @@ class DeletedIds {
   bool any_ = false;
 };
 
-// A position in one input's key order.
+// A position in one input's key order. Inputs are ranked by their
+// smallest id, so that equal keys are taken in id order and the ids of
+// inputs covering disjoint ranges (consecutive deltas) need no sorting.
 struct Cursor {
   uint64_t key;
+  uint32_t rank;
   uint32_t input;
   uint32_t at;
 };
 
-// Heap order: the smallest key on top.
-bool later(const Cursor& a, const Cursor& b) { return a.key > b.key; }
+// Heap order: the smallest key on top, then the lowest rank.
+bool later(const Cursor& a, const Cursor& b) {
+  return a.key != b.key ? a.key > b.key : a.rank > b.rank;
+}
+
+// Input ranks by smallest shifted id; inputs without ids rank last.
+std::vector<uint32_t> rank_inputs(const std::vector<MergeInput>& inputs) {
+  std::vector<uint32_t> order(inputs.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  auto low = [&](uint32_t i) {
+    const CheckedSplit& s = *inputs[i].split;
+    return s.has_ids() ? uint64_t{shifted(s.min_id(), inputs[i].shift)} : uint64_t{1} << 32;
+  };
+  std::stable_sort(order.begin(), order.end(),
+                   [&](uint32_t a, uint32_t b) { return low(a) < low(b); });
+  std::vector<uint32_t> rank(inputs.size());
+  for (uint32_t r = 0; r < order.size(); ++r) rank[order[r]] = r;
+  return rank;
+}
+
+// True when shifting some id of an input saturates, which can repeat ids
+// within that input's ascending list.
+bool any_saturates(const std::vector<MergeInput>& inputs) {
+  for (const MergeInput& in : inputs) {
+    if (in.split->has_ids() && in.split->max_id() > UINT32_MAX - in.shift) return true;
+  }
+  return false;
+}
 
 class Merger {
  public:
   Merger(const std::vector<MergeInput>& inputs, const std::vector<uint32_t>& deleted,
          uint32_t low, uint32_t high)
-      : inputs_(inputs), deleted_(deleted, low, high), live_(low, high) {}
+      : inputs_(inputs),
+        rank_(rank_inputs(inputs)),
+        saturates_(any_saturates(inputs)),
+        deleted_(deleted, low, high),
+        live_(low, high) {}
 
   MergedPostings run();
 
  private:
   void take(const Cursor& c);
   void emit(uint64_t key);
+  bool ascending() const;
 
   const std::vector<MergeInput>& inputs_;
+  const std::vector<uint32_t> rank_;
+  const bool saturates_;
+  std::vector<size_t> run_starts_;  // where each taken posting's ids begin in ids_
   DeletedIds deleted_;
   LiveIds live_;
   std::vector<Cursor> heap_;
@@ -152,12 +191,13 @@ class Merger {
 
 MergedPostings Merger::run() {
   for (uint32_t i = 0; i < inputs_.size(); ++i) {
-    if (inputs_[i].split->size() > 0) heap_.push_back({inputs_[i].split->key(0), i, 0});
+    if (inputs_[i].split->size() > 0) heap_.push_back({inputs_[i].split->key(0), rank_[i], i, 0});
   }
   std::make_heap(heap_.begin(), heap_.end(), later);
   while (!heap_.empty()) {
     const uint64_t key = heap_.front().key;
     ids_.clear();
+    run_starts_.clear();
     while (!heap_.empty() && heap_.front().key == key) {
       std::pop_heap(heap_.begin(), heap_.end(), later);
       Cursor c = heap_.back();
@@ -178,13 +218,27 @@ MergedPostings Merger::run() {
 
 void Merger::take(const Cursor& c) {
   const size_t from = ids_.size();
+  run_starts_.push_back(from);
   decode_posting(inputs_[c.input].split->posting(c.at), &ids_);
   shift_ids(inputs_[c.input].shift, ids_.data() + from, ids_.data() + ids_.size());
 }
 
+// Each taken posting is strictly ascending unless shifting saturated, so
+// it is enough to compare the ends of neighbouring postings.
+bool Merger::ascending() const {
+  if (saturates_) {
+    return std::adjacent_find(ids_.begin(), ids_.end(), std::greater_equal<>()) == ids_.end();
+  }
+  for (size_t r = 1; r < run_starts_.size(); ++r) {
+    const size_t at = run_starts_[r];
+    if (at > 0 && at < ids_.size() && ids_[at - 1] >= ids_[at]) return false;
+  }
+  return true;
+}
+
 void Merger::emit(uint64_t key) {
-  // Several sets, or ids that saturated, may overlap or come out of order.
-  if (std::adjacent_find(ids_.begin(), ids_.end(), std::greater_equal<>()) != ids_.end()) {
+  // Overlapping sets, or ids that saturated, need sorting.
+  if (!ascending()) {
     std::sort(ids_.begin(), ids_.end());
     ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
   }
@@ -197,16 +251,17 @@ void Merger::emit(uint64_t key) {
 }  // namespace
 
 void MergedPostings::append(uint64_t key, const uint32_t* ids, size_t n) {
-  if (chunks_.empty() || chunks_.back().size() >= kChunkBytes) {
+  const size_t size = sorted_ids_posting_size(ids, n);
+  // A posting that does not fit its chunk's reserve starts a new chunk:
+  // growing the chunk would copy everything in it into fresh pages.
+  if (chunks_.empty() || chunks_.back().size() + size > chunks_.back().capacity()) {
     chunks_.emplace_back();
-    chunks_.back().reserve(kChunkBytes + kBitmapContainerBytes);
+    chunks_.back().reserve(std::max(kChunkBytes, size));
   }
-  std::string& chunk = chunks_.back();
-  const size_t before = chunk.size();
-  append_sorted_ids_posting(ids, n, &chunk);
+  append_sorted_ids_posting(ids, n, &chunks_.back());
   keys_.push_back(key);
-  sizes_.push_back(chunk.size() - before);
-  posting_bytes_ += chunk.size() - before;
+  sizes_.push_back(size);
+  posting_bytes_ += size;
 }
 
 Status MergedPostings::write(size_t i, Sink* sink) {

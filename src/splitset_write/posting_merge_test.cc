@@ -105,6 +105,20 @@ TEST(PostingMergeTest, ShiftsAcrossContainersAndDeletionsEverywhere) {
   EXPECT_EQ(m.postings.live, want.size());
 }
 
+// Inputs are taken in id order whatever their order in the call; ranges
+// that interleave, and empty postings between them, still come out sorted.
+TEST(PostingMergeTest, InputOrderAndInterleavedRangesDoNotMatter) {
+  const std::string low = body_of({{1, posting_of({0, 5})}, {2, posting_of({1})}});
+  const std::string mid = body_of({{1, posting_of({})}, {2, posting_of({0})}});
+  const std::string high = body_of({{1, posting_of({0, 2})}, {2, posting_of({0, 9})}});
+  Merged m = merge({{high, 3}, {mid, 2}, {low, 0}}, {});
+  ASSERT_EQ(m.keys, (std::vector<uint64_t>{1, 2}));
+  EXPECT_EQ(m.ids[0], (std::vector<uint32_t>{0, 3, 5}));
+  EXPECT_EQ(m.ids[1], (std::vector<uint32_t>{1, 2, 3, 12}));
+  Merged again = merge({{low, 0}, {mid, 2}, {high, 3}}, {});
+  EXPECT_EQ(again.ids, m.ids);
+}
+
 TEST(PostingMergeTest, SaturatedIdsCollapseAndWideRangesStayExact) {
   const std::string a = body_of({{1, posting_of({0, 10, 4000000000u})}});
   Merged m = merge({{a, 294967300u}, {a, 0}}, {10, 294967300u});

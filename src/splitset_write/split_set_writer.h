@@ -57,6 +57,18 @@ struct CompactInput {
   std::string_view body;
 };
 
+// Memory for a split body whose exact length is known before it is
+// written, so that a caller can have the body written once, straight into
+// the object it hands on.
+class BodyBuffer {
+ public:
+  virtual ~BodyBuffer() = default;
+  // `size` writable bytes that stay valid until the caller takes them;
+  // asked at most once per call. May throw std::bad_alloc, which leaves
+  // the writer unchanged.
+  virtual char* allocate(size_t size) = 0;
+};
+
 class SplitSetWriter {
  public:
   // kInvalidArgument for an unknown policy.
@@ -76,6 +88,9 @@ class SplitSetWriter {
   // nullopt when there is nothing to flush.
   Result<std::optional<WrittenSplit>> flush();
   Result<WrittenSplit> compact(const std::vector<CompactInput>& inputs);
+  // The same, with the body written into `body` instead of the result's
+  // body string (left empty). On failure the buffer's bytes mean nothing.
+  Result<WrittenSplit> compact(const std::vector<CompactInput>& inputs, BodyBuffer* body);
 
   const std::vector<SplitMeta>& splits() const { return splits_; }
   uint64_t epoch() const { return epoch_; }

@@ -153,5 +153,58 @@ TEST(SplitSetWriterTest, TombstoneOutsideTheInputsDoesNotAffectTheMerge) {
   EXPECT_EQ(w.splits().back().split_flags, kSplitFlagAbsoluteIds);
 }
 
+// A caller's buffer is asked once for the body's exact length and ends up
+// holding the bytes the string form returns.
+struct CountingBody final : BodyBuffer {
+  char* allocate(size_t size) override {
+    ++calls;
+    if (fail) throw std::bad_alloc();
+    bytes.assign(size, '\x5a');
+    return bytes.data();
+  }
+  int calls = 0;
+  bool fail = false;
+  std::string bytes;
+};
+
+// Three deltas with a tombstone each; the same every time.
+SplitSetWriter writer_with_deltas(std::vector<WrittenSplit>* deltas) {
+  SplitSetWriter w = new_writer();
+  for (int d = 0; d < 3; ++d) {
+    for (int i = 0; i < 200; ++i) EXPECT_TRUE(w.add("doc " + std::to_string(d * 7 + i)).ok());
+    w.remove(static_cast<uint32_t>(d * 150));
+    Result<std::optional<WrittenSplit>> f = w.flush();
+    EXPECT_TRUE(f.ok() && f->has_value());
+    deltas->push_back(std::move(**f));
+  }
+  return w;
+}
+
+TEST(SplitSetWriterTest, CallerBufferHoldsTheSameBodyAndFailureChangesNothing) {
+  std::vector<WrittenSplit> deltas;
+  SplitSetWriter w = writer_with_deltas(&deltas);
+  std::vector<CompactInput> in;
+  for (int d = 2; d >= 0; --d) in.push_back({deltas[d].name, deltas[d].body});
+  std::vector<WrittenSplit> unused;
+  SplitSetWriter twin = writer_with_deltas(&unused);
+  Result<WrittenSplit> by_string = twin.compact(in);
+  ASSERT_TRUE(by_string.ok());
+
+  const std::vector<SplitMeta> before = w.splits();
+  CountingBody failing;
+  failing.fail = true;
+  EXPECT_THROW((void)w.compact(in, &failing), std::bad_alloc);
+  EXPECT_EQ(w.splits(), before);
+
+  CountingBody body;
+  Result<WrittenSplit> out = w.compact(in, &body);
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(body.calls, 1);
+  EXPECT_TRUE(out->body.empty());
+  EXPECT_EQ(body.bytes, by_string->body);
+  EXPECT_EQ(out->manifest, by_string->manifest);
+  EXPECT_EQ(w.splits().back().size_bytes, body.bytes.size());
+}
+
 }  // namespace
 }  // namespace vellum
