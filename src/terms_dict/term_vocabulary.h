@@ -73,8 +73,6 @@ class TermVocabulary {
  private:
   static constexpr uint32_t kDropped = UINT32_MAX;
 
-  // The frequent short words stay in a small direct-mapped cache that
-  // fits the processor's cache, in front of the large table.
   // The bytes of a word of at most 8 bytes, zero-padded, from fixed-size
   // loads: a copy of variable length would be stored byte by byte and then
   // read back whole, which stalls the processor.
@@ -92,6 +90,8 @@ class TermVocabulary {
   }
   uint32_t term_of_word(std::string_view word, uint64_t hash) {
     if (word.size() > 8) return lookup(word, hash);
+    // The frequent short words stay in a small direct-mapped cache that
+    // fits the processor's cache, in front of the large table.
     const uint64_t head = head_of(word);
     RecentWord& r = recent_[hash & (kRecentWords - 1)];
     if (r.head == head && r.len == word.size()) return r.term;
