@@ -1,5 +1,7 @@
 #include "terms_dict/posting_record.h"
 
+#include <algorithm>
+
 #include "common/coding.h"
 #include "index/posting.h"
 #include "terms_dict/vlti_format.h"
@@ -36,6 +38,19 @@ uint64_t append_posting_record(const Bitmap& ids, uint32_t boundary, std::string
     out->append(parts.tail);
   }
   // A tail holds at most 65536 containers of 8 KiB: always within 32 bits.
+  const uint64_t tail_len = out->size() - at - vlti::kTailLenSize - head_len;
+  EncodeU32(out->data() + at, static_cast<uint32_t>(tail_len));
+  return head_len;
+}
+
+uint64_t append_sorted_ids_record(const uint32_t* ids, size_t n, uint32_t boundary,
+                                  std::string* out) {
+  const size_t at = out->size();
+  out->resize(at + vlti::kTailLenSize);
+  const size_t head_n = static_cast<size_t>(std::lower_bound(ids, ids + n, boundary) - ids);
+  append_sorted_ids_posting(ids, head_n, out);
+  const uint64_t head_len = out->size() - at - vlti::kTailLenSize;
+  append_sorted_ids_posting(ids + head_n, n - head_n, out);
   const uint64_t tail_len = out->size() - at - vlti::kTailLenSize - head_len;
   EncodeU32(out->data() + at, static_cast<uint32_t>(tail_len));
   return head_len;

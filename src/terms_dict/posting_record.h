@@ -4,6 +4,7 @@
 #ifndef VELLUM_TERMS_DICT_POSTING_RECORD_H_
 #define VELLUM_TERMS_DICT_POSTING_RECORD_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,11 @@ namespace vellum {
 // head's length. Sets entirely on one side of the boundary are serialized
 // in place, without a copy.
 uint64_t append_posting_record(const Bitmap& ids, uint32_t boundary, std::string* out);
+
+// The same record for `n` strictly ascending ids, encoded without a
+// bitmap: the bytes append_posting_record gives for a set of those ids.
+uint64_t append_sorted_ids_record(const uint32_t* ids, size_t n, uint32_t boundary,
+                                  std::string* out);
 
 }  // namespace vellum
 

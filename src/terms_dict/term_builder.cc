@@ -1,8 +1,6 @@
 #include "terms_dict/term_builder.h"
 
-#include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <utility>
 #include <vector>
 
@@ -48,19 +46,6 @@ void collect(const TermDocs& docs, TermVocabulary* vocab, TermPostingsCollector*
   }
 }
 
-// Frees the sets in the order of their addresses, which is roughly the
-// order they were allocated in: the allocator then works through its
-// memory front to back instead of at random, as term order would have it.
-void free_sets(TermPostings* postings) {
-  std::vector<Bitmap*> sets;
-  sets.reserve(postings->size());
-  for (TermPosting& p : *postings) sets.push_back(&p.ids);
-  std::sort(sets.begin(), sets.end(), [](const Bitmap* a, const Bitmap* b) {
-    return std::less<const void*>()(a->get(), b->get());
-  });
-  for (Bitmap* s : sets) s->reset();
-}
-
 }  // namespace
 
 Result<TermBuilder> TermBuilder::create(const TermBuilderOptions& options) {
@@ -89,24 +74,19 @@ Status TermBuilder::finish(const std::string& path) {
   if (finished_) return Error(ErrorKind::kFinished, std::string(kTermBuilderFinishedMessage));
   VELLUM_RETURN_IF_ERROR(create_parent_dirs(path));
   VELLUM_ASSIGN_OR_RETURN(FileSink file, FileSink::create(path));
-  TermPostings postings = postings_.take(vocab_);
   bool io_failed = false;
-  Status written = write(postings, &file, &io_failed);
-  if (io_failed) {
-    // The caller may fix the path and try again: nothing is lost.
-    postings_.restore(std::move(postings), vocab_);
-    return written;
-  }
+  Status written = write(&file, &io_failed);
+  // The caller may fix the path and try again: the postings are untouched.
+  if (io_failed) return written;
   finished_ = true;
-  free_sets(&postings);
   postings_.clear();
   vocab_.clear();
   return written;
 }
 
-Status TermBuilder::write(const TermPostings& postings, FileSink* file, bool* io_failed) const {
+Status TermBuilder::write(FileSink* file, bool* io_failed) {
   WatchedSink sink(file);
-  const Status encoded = encode_term_index_retaining(postings, index_options_, &sink);
+  const Status encoded = postings_.encode(vocab_, index_options_, &sink);
   Status closed = close_after(encoded, file);
   *io_failed = sink.failed() || (encoded.ok() && !closed.ok());
   return closed;
@@ -124,7 +104,7 @@ Status write_term_index(const std::string& path, const TermDocs& docs,
   TermIndexOptions options;
   options.head_boundary = head_boundary.value_or(kTermDefaultHeadBoundary);
   options.block_cap = vlti::kDefaultBlockCap;
-  return close_after(encode_term_index(postings.take(vocab), options, &file), &file);
+  return close_after(postings.encode(vocab, options, &file), &file);
 }
 
 }  // namespace vellum

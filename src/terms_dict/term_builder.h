@@ -61,7 +61,7 @@ class TermBuilder {
       : vocab_(std::move(vocab)), index_options_(index_options) {}
 
   // Writes and closes; `*io_failed` tells a file failure from a format one.
-  Status write(const TermPostings& postings, FileSink* file, bool* io_failed) const;
+  Status write(FileSink* file, bool* io_failed);
 
   TermVocabulary vocab_;
   TermPostingsCollector postings_;

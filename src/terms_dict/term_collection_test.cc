@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "analysis/term_analyzer.h"
+#include "common/sink.h"
+#include "terms_dict/term_index_writer.h"
 #include "terms_dict/string_table.h"
 #include "terms_dict/term_postings_collector.h"
 #include "terms_dict/term_vocabulary.h"
@@ -213,6 +215,54 @@ TEST(TermPostingsCollectorTest, CollectorsShareOneVocabulary) {
   TermPostings s = second.take(vocab);
   ASSERT_EQ(s.size(), 1u);
   EXPECT_EQ(s[0].term, "run");
+}
+
+// Sets small enough to stay inline and sets that outgrew them, fed in any
+// order with repeats, must encode as the bitmaps of take() do; encoding
+// keeps the sets, so collecting can go on.
+TEST(TermPostingsCollectorTest, EncodeGivesTheBytesOfTheTakenSetsAndKeepsThem) {
+  TermVocabulary vocab(analyzer(std::nullopt, std::nullopt, false));
+  TermPostingsCollector postings, twin;
+  std::mt19937 rng(3);
+  auto add_random = [&](int docs) {
+    for (int i = 0; i < docs; ++i) {
+      const uint32_t doc = rng() % 4 == 0 ? rng() : rng() % 140000;
+      // Low word numbers are frequent and high ones rare, so the sets
+      // range from one id to well past the inline limit.
+      std::string text;
+      for (int w = 0; w < 3; ++w) text += "w" + std::to_string(rng() % (1 + rng() % 400)) + " ";
+      vocab.for_each_term(text, [&](uint32_t t) {
+        postings.add(t, doc);
+        twin.add(t, doc);
+      });
+    }
+  };
+  auto encoded = [&](TermPostingsCollector* c, uint32_t boundary) {
+    TermIndexOptions options;
+    options.head_boundary = boundary;
+    std::string out;
+    StringSink sink(&out);
+    EXPECT_TRUE(c->encode(vocab, options, &sink).ok());
+    return out;
+  };
+  auto taken = [&](uint32_t boundary) {
+    TermIndexOptions options;
+    options.head_boundary = boundary;
+    std::string out;
+    StringSink sink(&out);
+    TermPostings sets = twin.take(vocab);
+    EXPECT_TRUE(encode_term_index_retaining(sets, options, &sink).ok());
+    twin.restore(std::move(sets), vocab);
+    return out;
+  };
+  add_random(3000);
+  for (uint32_t boundary : {0u, 65536u, 70001u}) {
+    const std::string first = encoded(&postings, boundary);
+    EXPECT_EQ(first, taken(boundary));
+    EXPECT_EQ(encoded(&postings, boundary), first);
+  }
+  add_random(500);  // onto sets that were encoded, and restored ones
+  EXPECT_EQ(encoded(&postings, 65536), taken(65536));
 }
 
 }  // namespace

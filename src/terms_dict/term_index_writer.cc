@@ -23,30 +23,47 @@ struct EncodedTerms {
   uint64_t term_count = 0;
 };
 
+// The sets of a TermPostings; with `release` (the same postings, owned)
+// each set is freed once encoded, so the postings shrink as the image grows.
+class PostingsRecords final : public TermRecordSource {
+ public:
+  PostingsRecords(const TermPostings& postings, TermPostings* release)
+      : postings_(postings), release_(release) {}
+  size_t count() const override { return postings_.size(); }
+  std::string_view term(size_t i) const override { return postings_[i].term; }
+  uint64_t append_record(size_t i, uint32_t boundary, std::string* out) override {
+    const uint64_t head_len = append_posting_record(postings_[i].ids, boundary, out);
+    if (release_ != nullptr) (*release_)[i].ids.reset();
+    return head_len;
+  }
+
+ private:
+  const TermPostings& postings_;
+  TermPostings* release_;
+};
+
 // Serializes every term's record in order and lays out the dictionary.
-// With `release` (the same postings, owned) each id set is freed once
-// encoded, so the postings shrink as the image grows.
-Status encode_terms(const TermPostings& postings, TermPostings* release,
-                    const TermIndexOptions& options, uint64_t budget, EncodedTerms* out) {
+Status encode_terms(TermRecordSource* source, const TermIndexOptions& options, uint64_t budget,
+                    EncodedTerms* out) {
   DictBlockBuilder blocks(budget);
-  for (size_t i = 0; i < postings.size(); ++i) {
-    const TermPosting& p = postings[i];
-    if (i > 0 && !(postings[i - 1].term < p.term)) {
+  const size_t n = source->count();
+  for (size_t i = 0; i < n; ++i) {
+    const std::string_view term = source->term(i);
+    if (i > 0 && !(source->term(i - 1) < term)) {
       return Error(ErrorKind::kInvalidInput,
                    "encode_term_index requires distinct terms in ascending byte order");
     }
     const uint64_t offset = out->postings.size();
-    const uint64_t head_len = append_posting_record(p.ids, options.head_boundary, &out->postings);
+    const uint64_t head_len = source->append_record(i, options.head_boundary, &out->postings);
     if (head_len > vlti::kMaxHeadLen) {
-      return limit_error("term " + quoted_literal(p.term) + ": head posting " +
+      return limit_error("term " + quoted_literal(term) + ": head posting " +
                          std::to_string(head_len) + " B exceeds the 24-bit size limit");
     }
     if (offset >= vlti::kOffsetLimit) {
       return limit_error("postings region exceeds the 40-bit offset limit");
     }
-    blocks.add(p.term, offset, head_len);
+    blocks.add(term, offset, head_len);
     ++out->term_count;
-    if (release != nullptr) (*release)[i].ids.reset();
   }
   out->blocks = blocks.finish();
   return Status();
@@ -118,18 +135,24 @@ uint64_t block_budget(const TermIndexOptions& options) {
 
 }  // namespace
 
+Status encode_term_index(TermRecordSource* source, const TermIndexOptions& options, Sink* sink) {
+  EncodedTerms terms;
+  VELLUM_RETURN_IF_ERROR(encode_terms(source, options, block_budget(options), &terms));
+  return finish_image(std::move(terms), options, block_budget(options), sink);
+}
+
 Status encode_term_index(TermPostings postings, const TermIndexOptions& options, Sink* sink) {
   EncodedTerms terms;
-  VELLUM_RETURN_IF_ERROR(encode_terms(postings, &postings, options, block_budget(options), &terms));
+  PostingsRecords records(postings, &postings);
+  VELLUM_RETURN_IF_ERROR(encode_terms(&records, options, block_budget(options), &terms));
   postings = TermPostings();
   return finish_image(std::move(terms), options, block_budget(options), sink);
 }
 
 Status encode_term_index_retaining(const TermPostings& postings, const TermIndexOptions& options,
                                    Sink* sink) {
-  EncodedTerms terms;
-  VELLUM_RETURN_IF_ERROR(encode_terms(postings, nullptr, options, block_budget(options), &terms));
-  return finish_image(std::move(terms), options, block_budget(options), sink);
+  PostingsRecords records(postings, nullptr);
+  return encode_term_index(&records, options, sink);
 }
 
 }  // namespace vellum

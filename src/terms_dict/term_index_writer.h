@@ -8,8 +8,11 @@
 #ifndef VELLUM_TERMS_DICT_TERM_INDEX_WRITER_H_
 #define VELLUM_TERMS_DICT_TERM_INDEX_WRITER_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "analysis/stem_language.h"
 #include "common/sink.h"
@@ -29,6 +32,22 @@ struct TermIndexOptions {
   // Dict block byte budget; 0 selects 4096.
   uint64_t block_cap = 0;
 };
+
+// Distinct terms in ascending byte order, each able to append its posting
+// record (posting_record.h): lets a collector hand its sets, in whatever
+// form it keeps them, to the writer without building a bitmap per term.
+class TermRecordSource {
+ public:
+  virtual ~TermRecordSource() = default;
+  virtual size_t count() const = 0;
+  virtual std::string_view term(size_t i) const = 0;
+  // Appends term i's record to `out` and returns its head's length.
+  virtual uint64_t append_record(size_t i, uint32_t boundary, std::string* out) = 0;
+};
+
+// Writes the index of `source` to `sink`, leaving the source as it was;
+// errors as for encode_term_index.
+Status encode_term_index(TermRecordSource* source, const TermIndexOptions& options, Sink* sink);
 
 // Consumes `postings` (distinct terms in ascending byte order; each set is
 // released once encoded) and writes the index to `sink`. Format limits

@@ -2,18 +2,74 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 
+#include "terms_dict/posting_record.h"
+
 namespace vellum {
+
+namespace {
+
+// Inserts `doc` into the ascending ids[0..*count); false when the ids are
+// full and `doc` is not among them.
+bool insert_inline(uint32_t* ids, uint32_t* count, uint32_t cap, uint32_t doc) {
+  uint32_t i = *count;
+  while (i > 0 && ids[i - 1] > doc) --i;
+  if (i > 0 && ids[i - 1] == doc) return true;
+  if (*count == cap) return false;
+  std::memmove(ids + i + 1, ids + i, sizeof(uint32_t) * (*count - i));
+  ids[i] = doc;
+  ++*count;
+  return true;
+}
+
+}  // namespace
+
+// The collector's sets in term order, for the writer.
+class TermPostingsCollector::SortedRecords final : public TermRecordSource {
+ public:
+  SortedRecords(const TermPostingsCollector& c, const TermVocabulary& vocab)
+      : c_(c), vocab_(vocab), order_(c.sorted_entries(vocab)) {}
+  size_t count() const override { return order_.size(); }
+  std::string_view term(size_t i) const override {
+    return vocab_.term(c_.entries_[order_[i]].term);
+  }
+  uint64_t append_record(size_t i, uint32_t boundary, std::string* out) override {
+    const Entry& e = c_.entries_[order_[i]];
+    if (e.ids) return append_posting_record(e.ids, boundary, out);
+    return append_sorted_ids_record(e.small, e.count, boundary, out);
+  }
+
+ private:
+  const TermPostingsCollector& c_;
+  const TermVocabulary& vocab_;
+  std::vector<uint32_t> order_;
+};
 
 void TermPostingsCollector::grow_slots(uint32_t term) {
   slot_of_.resize(std::max<size_t>(size_t{term} + 1, slot_of_.size() * 2));
 }
 
 uint32_t TermPostingsCollector::new_entry(uint32_t term) {
-  entries_.push_back(Entry{term, Bitmap()});
+  entries_.emplace_back();
+  entries_.back().term = term;
   return static_cast<uint32_t>(entries_.size());
+}
+
+void TermPostingsCollector::add_ids(Entry* e, const uint32_t* docs, size_t n) {
+  if (!e->ids) {
+    size_t k = 0;
+    while (k < n && insert_inline(e->small, &e->count, kInlineIds, docs[k])) ++k;
+    if (k == n) return;
+    e->ids = Bitmap();
+    e->ids.add_many(e->small, e->count);
+    e->count = 0;
+    docs += k;
+    n -= k;
+  }
+  e->ids.add_many(docs, n);
 }
 
 void TermPostingsCollector::flush() {
@@ -29,14 +85,13 @@ void TermPostingsCollector::flush() {
   uint32_t begin = 0;
   for (size_t e = 0; e < entries_.size(); ++e) {
     const uint32_t end = starts_[e];
-    entries_[e].ids.add_many(grouped_.data() + begin, end - begin);
+    if (end != begin) add_ids(&entries_[e], grouped_.data() + begin, end - begin);
     begin = end;
   }
   pending_.clear();
 }
 
-TermPostings TermPostingsCollector::take(const TermVocabulary& vocab) {
-  flush();
+std::vector<uint32_t> TermPostingsCollector::sorted_entries(const TermVocabulary& vocab) const {
   // Sorting by the first 8 bytes (big-endian, so integer order is byte
   // order) settles most comparisons without reading the terms.
   struct Key {
@@ -59,10 +114,27 @@ TermPostings TermPostingsCollector::take(const TermVocabulary& vocab) {
   });
   std::vector<uint32_t> order(keys.size());
   for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].entry;
+  return order;
+}
+
+Status TermPostingsCollector::encode(const TermVocabulary& vocab, const TermIndexOptions& options,
+                                     Sink* sink) {
+  flush();
+  SortedRecords records(*this, vocab);
+  return encode_term_index(&records, options, sink);
+}
+
+TermPostings TermPostingsCollector::take(const TermVocabulary& vocab) {
+  flush();
+  const std::vector<uint32_t> order = sorted_entries(vocab);
   TermPostings out;
   out.reserve(order.size());
   for (uint32_t i : order) {
     Entry& e = entries_[i];
+    if (!e.ids) {
+      e.ids = Bitmap();
+      e.ids.add_many(e.small, e.count);
+    }
     out.push_back(TermPosting{std::string(vocab.term(e.term)), std::move(e.ids)});
     slot_of_[e.term] = Slot();
   }
@@ -73,6 +145,7 @@ TermPostings TermPostingsCollector::take(const TermVocabulary& vocab) {
 }
 
 void TermPostingsCollector::restore(TermPostings postings, const TermVocabulary& vocab) {
+  flush();
   for (TermPosting& p : postings) {
     const uint32_t term = *vocab.find_term(p.term);
     if (term >= slot_of_.size()) grow_slots(term);
@@ -81,13 +154,34 @@ void TermPostingsCollector::restore(TermPostings postings, const TermVocabulary&
       // Any id of the set will do as the last one logged.
       slot = Slot{new_entry(term), roaring_bitmap_minimum(p.ids.get())};
       entries_[slot.entry1 - 1].ids = std::move(p.ids);
-    } else {
-      roaring_bitmap_or_inplace(entries_[slot.entry1 - 1].ids.get(), p.ids.get());
+      continue;
     }
+    Entry& e = entries_[slot.entry1 - 1];
+    if (!e.ids) {
+      e.ids = Bitmap();
+      e.ids.add_many(e.small, e.count);
+      e.count = 0;
+    }
+    roaring_bitmap_or_inplace(e.ids.get(), p.ids.get());
   }
 }
 
+void TermPostingsCollector::free_sets() {
+  // In the order of their addresses, which is roughly the order they were
+  // allocated in: the allocator then works through its memory front to
+  // back instead of at random, as term order would have it.
+  std::vector<Bitmap*> sets;
+  for (Entry& e : entries_) {
+    if (e.ids) sets.push_back(&e.ids);
+  }
+  std::sort(sets.begin(), sets.end(), [](const Bitmap* a, const Bitmap* b) {
+    return std::less<const void*>()(a->get(), b->get());
+  });
+  for (Bitmap* s : sets) s->reset();
+}
+
 void TermPostingsCollector::clear() {
+  free_sets();
   std::vector<Slot>().swap(slot_of_);
   std::vector<Entry>().swap(entries_);
   std::vector<uint64_t>().swap(pending_);

@@ -3,13 +3,17 @@
 // order of the terms: terms are hashed (by the vocabulary) while adding,
 // and the distinct terms are sorted once, when taken.
 //
+// Most terms of a large corpus are rare, so a set starts inline in its
+// entry (up to kInlineIds ids) and becomes a Roaring bitmap only when it
+// outgrows that; small sets are encoded straight from their ids.
+//
 // One collector serves one index body: a TermBuilder has one, a split-set
 // builder one per open split, all sharing one vocabulary and stem cache.
 //
 //   TermVocabulary vocab(std::move(analyzer));
 //   TermPostingsCollector postings;
 //   vocab.for_each_term(text, [&](uint32_t t) { postings.add(t, doc); });
-//   encode_term_index(postings.take(vocab), options, &sink);
+//   postings.encode(vocab, options, &sink);  // or: take(vocab), for the sets
 #ifndef VELLUM_TERMS_DICT_TERM_POSTINGS_COLLECTOR_H_
 #define VELLUM_TERMS_DICT_TERM_POSTINGS_COLLECTOR_H_
 
@@ -18,6 +22,9 @@
 #include <vector>
 
 #include "index/bitmap.h"
+#include "common/sink.h"
+#include "common/status.h"
+#include "terms_dict/term_index_writer.h"
 #include "terms_dict/term_postings.h"
 #include "terms_dict/term_vocabulary.h"
 
@@ -52,6 +59,10 @@ class TermPostingsCollector {
   // Distinct terms with at least one document.
   size_t term_count() const { return entries_.size(); }
 
+  // Writes the index of the sets to `sink` (as encode_term_index would
+  // for take(vocab)), keeping them: a failed write loses nothing.
+  Status encode(const TermVocabulary& vocab, const TermIndexOptions& options, Sink* sink);
+
   // Moves every set out, in ascending byte order of the terms of `vocab`
   // (the vocabulary the term ids came from). The collector is then empty
   // and can collect again.
@@ -70,10 +81,15 @@ class TermPostingsCollector {
   // a set is then visited once per batch, not once per occurrence.
   static constexpr size_t kPendingPairs = size_t{1} << 20;
 
+  static constexpr uint32_t kInlineIds = 4;
+
   struct Entry {
     uint32_t term;
-    Bitmap ids;
+    uint32_t count = 0;          // ids in small, while ids holds nothing
+    uint32_t small[kInlineIds];  // ascending
+    Bitmap ids{nullptr};         // the set, once it outgrew small
   };
+  class SortedRecords;
   // Beside the entry index sits the doc last logged for the term, in the
   // same cache line, so repeats within a document cost no pending pair.
   struct Slot {
@@ -85,6 +101,11 @@ class TermPostingsCollector {
   uint32_t new_entry(uint32_t term);
   // Moves the pending pairs into the sets.
   void flush();
+  static void add_ids(Entry* e, const uint32_t* docs, size_t n);
+  // Entry indexes in ascending byte order of their terms.
+  std::vector<uint32_t> sorted_entries(const TermVocabulary& vocab) const;
+  // Frees every bitmap, in the order of their addresses.
+  void free_sets();
 
   std::vector<Slot> slot_of_;      // per term id
   std::vector<Entry> entries_;     // in order of first appearance
