@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
+
+#include "analysis/unicode.h"
+#include "analysis/utf8.h"
 
 namespace vellum {
 namespace {
@@ -82,6 +86,53 @@ TEST(TermScanner, UnchangedRunsAreViewsIntoTheText) {
   scanner.reset("again");
   ASSERT_TRUE(scanner.next(&run));
   EXPECT_EQ(run, "again");
+}
+
+// One code point at a time, with no byte-class shortcuts: what the
+// scanner's fast paths must agree with.
+std::vector<std::string> plain_runs(std::string_view text, bool fold) {
+  std::vector<std::string> out;
+  std::string run;
+  bool in_run = false;
+  for (size_t i = 0; i < text.size();) {
+    const char32_t cp = utf8::decode(text, &i);
+    if (!unicode::is_alphanumeric(cp)) {
+      if (in_run) out.push_back(run);
+      run.clear();
+      in_run = false;
+      continue;
+    }
+    in_run = true;
+    char32_t lower[3] = {cp};
+    const size_t k = fold ? unicode::to_lower_full(cp, lower) : 1;
+    for (size_t m = 0; m < k; ++m) utf8::append(&run, lower[m]);
+  }
+  if (in_run) out.push_back(run);
+  return out;
+}
+
+// Runs and separators of many lengths, mixing ASCII, multi-byte and
+// malformed sequences, with run ends at every offset and at the text's end.
+TEST(TermScanner, FastPathsAgreeWithOneCodePointAtATime) {
+  const std::vector<std::string> pieces = {
+      "a", "z", "A", "Z", "0", "9", " ", ",", "'", "-", "@", "[", "`", "{", "/", ":",
+      "\x7f", "\xc3\xa9", "\xc3\x89", "\xe2\x80\x99", "\xc2\xa0", "\xff", "\x80",
+      "\xc3", "\xc4\xb0", "\xf0\x9f\x98\x80"};
+  std::mt19937 rng(21);
+  for (int round = 0; round < 4000; ++round) {
+    const bool ascii = round % 2 == 0;
+    std::string text;
+    const size_t len = rng() % 70;
+    while (text.size() < len) {
+      // Long stretches of one kind, then a change of kind.
+      const std::string& p = pieces[rng() % (ascii ? 16 : pieces.size())];
+      const size_t repeat = rng() % 4 == 0 ? rng() % 20 : 1;
+      for (size_t r = 0; r < repeat; ++r) text += p;
+    }
+    for (bool fold : {true, false}) {
+      ASSERT_EQ(runs(text, fold), plain_runs(text, fold)) << "round " << round << " fold " << fold;
+    }
+  }
 }
 
 }  // namespace

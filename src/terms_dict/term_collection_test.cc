@@ -2,6 +2,7 @@
 // vocabulary's cached analysis and the postings collector.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
@@ -263,6 +264,41 @@ TEST(TermPostingsCollectorTest, EncodeGivesTheBytesOfTheTakenSetsAndKeepsThem) {
   }
   add_random(500);  // onto sets that were encoded, and restored ones
   EXPECT_EQ(encoded(&postings, 65536), taken(65536));
+}
+
+// Sets grow through inline ids, pool blocks and a bitmap; ids arriving
+// descending, shuffled or repeated must land at every size on the way.
+TEST(TermPostingsCollectorTest, SetsKeepEveryIdAcrossEachGrowthStep) {
+  TermVocabulary vocab(analyzer(std::nullopt, std::nullopt, false));
+  const uint32_t sizes[] = {1, 4, 5, 8, 9, 16, 17, 63, 64, 65, 300};
+  std::mt19937 rng(8);
+  for (int order = 0; order < 3; ++order) {
+    TermPostingsCollector postings;
+    std::map<std::string, std::vector<uint32_t>> expected;
+    for (uint32_t n : sizes) {
+      const std::string word = "s" + std::to_string(n);
+      std::vector<uint32_t> docs;
+      for (uint32_t k = 0; k < n; ++k) docs.push_back(k * 7919 + (k % 3) * 65536);
+      std::vector<uint32_t> sorted = docs;
+      std::sort(sorted.begin(), sorted.end());
+      expected[word] = sorted;
+      if (order == 0) std::reverse(docs.begin(), docs.end());
+      if (order == 1) std::shuffle(docs.begin(), docs.end(), rng);
+      if (order == 2) docs.insert(docs.end(), sorted.rbegin(), sorted.rend());  // all again
+      const uint32_t term = [&] {
+        uint32_t t = 0;
+        vocab.for_each_term(word, [&](uint32_t id) { t = id; });
+        return t;
+      }();
+      for (size_t k = 0; k < docs.size(); ++k) {
+        postings.add(term, docs[k]);
+        if (k % 5 == 0) postings.add(term, docs[k / 2]);  // a doc seen before
+      }
+    }
+    TermPostings taken = postings.take(vocab);
+    ASSERT_EQ(taken.size(), expected.size());
+    for (const TermPosting& p : taken) EXPECT_EQ(p.ids.to_vector(), expected[p.term]) << p.term;
+  }
 }
 
 }  // namespace

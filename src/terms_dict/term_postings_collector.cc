@@ -39,7 +39,7 @@ class TermPostingsCollector::SortedRecords final : public TermRecordSource {
   uint64_t append_record(size_t i, uint32_t boundary, std::string* out) override {
     const Entry& e = c_.entries_[order_[i]];
     if (e.ids) return append_posting_record(e.ids, boundary, out);
-    return append_sorted_ids_record(e.small, e.count, boundary, out);
+    return append_sorted_ids_record(c_.listed_ids(e), e.count, boundary, out);
   }
 
  private:
@@ -58,14 +58,56 @@ uint32_t TermPostingsCollector::new_entry(uint32_t term) {
   return static_cast<uint32_t>(entries_.size());
 }
 
+uint32_t TermPostingsCollector::alloc_block(uint32_t cap) {
+  std::vector<uint32_t>& free = free_blocks_[std::countr_zero(cap) - 3];
+  if (!free.empty()) {
+    const uint32_t at = free.back();
+    free.pop_back();
+    return at;
+  }
+  const auto at = static_cast<uint32_t>(pool_.size());
+  pool_.resize(pool_.size() + cap);
+  return at;
+}
+
+void TermPostingsCollector::free_block(uint32_t at, uint32_t cap) {
+  free_blocks_[std::countr_zero(cap) - 3].push_back(at);
+}
+
+bool TermPostingsCollector::add_listed(Entry* e, uint32_t doc) {
+  if (e->count < kInlineIds) return insert_inline(e->small, &e->count, kInlineIds, doc);
+  const uint32_t cap = std::max<uint32_t>(8, std::bit_ceil(e->count));
+  if (e->count == kInlineIds || e->count == cap) {
+    // Full: a repeat still fits, anything else needs more room.
+    uint32_t* ids = const_cast<uint32_t*>(listed_ids(*e));
+    if (std::binary_search(ids, ids + e->count, doc)) return true;
+    if (e->count == kPromoteAt) return false;
+    const uint32_t grown = e->count == kInlineIds ? 8 : cap * 2;
+    const uint32_t at = alloc_block(grown);  // may move the pool
+    std::memcpy(pool_.data() + at, listed_ids(*e), sizeof(uint32_t) * e->count);
+    if (e->count > kInlineIds) free_block(e->small[0], cap);
+    e->small[0] = at;
+    uint32_t count = e->count;
+    insert_inline(pool_.data() + at, &count, grown, doc);
+    e->count = count;
+    return true;
+  }
+  return insert_inline(pool_.data() + e->small[0], &e->count, cap, doc);
+}
+
+void TermPostingsCollector::promote(Entry* e) {
+  e->ids = Bitmap();
+  e->ids.add_many(listed_ids(*e), e->count);
+  if (e->count > kInlineIds) free_block(e->small[0], std::max<uint32_t>(8, std::bit_ceil(e->count)));
+  e->count = 0;
+}
+
 void TermPostingsCollector::add_ids(Entry* e, const uint32_t* docs, size_t n) {
   if (!e->ids) {
     size_t k = 0;
-    while (k < n && insert_inline(e->small, &e->count, kInlineIds, docs[k])) ++k;
+    while (k < n && add_listed(e, docs[k])) ++k;
     if (k == n) return;
-    e->ids = Bitmap();
-    e->ids.add_many(e->small, e->count);
-    e->count = 0;
+    promote(e);
     docs += k;
     n -= k;
   }
@@ -131,16 +173,14 @@ TermPostings TermPostingsCollector::take(const TermVocabulary& vocab) {
   out.reserve(order.size());
   for (uint32_t i : order) {
     Entry& e = entries_[i];
-    if (!e.ids) {
-      e.ids = Bitmap();
-      e.ids.add_many(e.small, e.count);
-    }
+    if (!e.ids) promote(&e);
     out.push_back(TermPosting{std::string(vocab.term(e.term)), std::move(e.ids)});
     slot_of_[e.term] = Slot();
   }
   std::vector<Entry>().swap(entries_);
   std::vector<uint32_t>().swap(grouped_);
   std::vector<uint32_t>().swap(starts_);
+  clear_pool();
   return out;
 }
 
@@ -157,11 +197,7 @@ void TermPostingsCollector::restore(TermPostings postings, const TermVocabulary&
       continue;
     }
     Entry& e = entries_[slot.entry1 - 1];
-    if (!e.ids) {
-      e.ids = Bitmap();
-      e.ids.add_many(e.small, e.count);
-      e.count = 0;
-    }
+    if (!e.ids) promote(&e);
     roaring_bitmap_or_inplace(e.ids.get(), p.ids.get());
   }
 }
@@ -187,6 +223,12 @@ void TermPostingsCollector::clear() {
   std::vector<uint64_t>().swap(pending_);
   std::vector<uint32_t>().swap(grouped_);
   std::vector<uint32_t>().swap(starts_);
+  clear_pool();
+}
+
+void TermPostingsCollector::clear_pool() {
+  std::vector<uint32_t>().swap(pool_);
+  for (std::vector<uint32_t>& free : free_blocks_) std::vector<uint32_t>().swap(free);
 }
 
 }  // namespace vellum

@@ -4,8 +4,9 @@
 // and the distinct terms are sorted once, when taken.
 //
 // Most terms of a large corpus are rare, so a set starts inline in its
-// entry (up to kInlineIds ids) and becomes a Roaring bitmap only when it
-// outgrows that; small sets are encoded straight from their ids.
+// entry (up to kInlineIds ids), moves to pooled blocks of 8, 16, ... ids
+// as it grows, and becomes a Roaring bitmap only past kPromoteAt ids.
+// Sets that never got that far are encoded straight from their ids.
 //
 // One collector serves one index body: a TermBuilder has one, a split-set
 // builder one per open split, all sharing one vocabulary and stem cache.
@@ -17,6 +18,7 @@
 #ifndef VELLUM_TERMS_DICT_TERM_POSTINGS_COLLECTOR_H_
 #define VELLUM_TERMS_DICT_TERM_POSTINGS_COLLECTOR_H_
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -82,12 +84,16 @@ class TermPostingsCollector {
   static constexpr size_t kPendingPairs = size_t{1} << 20;
 
   static constexpr uint32_t kInlineIds = 4;
+  static constexpr uint32_t kPromoteAt = 64;  // a power of two, at least 8
 
+  // While ids holds nothing the set is a list of `count` ascending ids:
+  // in `small` up to kInlineIds, else in the pool block at small[0],
+  // whose capacity is the smallest power of two >= max(count, 8).
   struct Entry {
     uint32_t term;
-    uint32_t count = 0;          // ids in small, while ids holds nothing
-    uint32_t small[kInlineIds];  // ascending
-    Bitmap ids{nullptr};         // the set, once it outgrew small
+    uint32_t count = 0;
+    uint32_t small[kInlineIds];
+    Bitmap ids{nullptr};  // the set, once it outgrew kPromoteAt
   };
   class SortedRecords;
   // Beside the entry index sits the doc last logged for the term, in the
@@ -101,7 +107,17 @@ class TermPostingsCollector {
   uint32_t new_entry(uint32_t term);
   // Moves the pending pairs into the sets.
   void flush();
-  static void add_ids(Entry* e, const uint32_t* docs, size_t n);
+  void add_ids(Entry* e, const uint32_t* docs, size_t n);
+  // Adds `doc` to a listed set; false when the set must become a bitmap.
+  bool add_listed(Entry* e, uint32_t doc);
+  const uint32_t* listed_ids(const Entry& e) const {
+    return e.count <= kInlineIds ? e.small : pool_.data() + e.small[0];
+  }
+  // Turns a listed set into a bitmap, returning its block to the pool.
+  void promote(Entry* e);
+  uint32_t alloc_block(uint32_t cap);
+  void free_block(uint32_t at, uint32_t cap);
+  void clear_pool();
   // Entry indexes in ascending byte order of their terms.
   std::vector<uint32_t> sorted_entries(const TermVocabulary& vocab) const;
   // Frees every bitmap, in the order of their addresses.
@@ -112,6 +128,9 @@ class TermPostingsCollector {
   std::vector<uint64_t> pending_;  // entry index << 32 | doc, in order added
   std::vector<uint32_t> grouped_;  // flush scratch: pending docs by entry
   std::vector<uint32_t> starts_;   // flush scratch: per entry, its first in grouped_
+  std::vector<uint32_t> pool_;     // id blocks of listed sets
+  // Freed blocks by size class (8 << c ids), reused before the pool grows.
+  std::vector<uint32_t> free_blocks_[std::bit_width(kPromoteAt) - 3];
 };
 
 }  // namespace vellum
