@@ -10,6 +10,10 @@ namespace vellum {
 
 namespace {
 
+// Beyond this a set is split as a bitmap, which holds dense ids in far
+// less memory than their list.
+constexpr uint64_t kMaxListedIds = uint64_t{1} << 22;
+
 const std::string& empty_posting() {
   static const std::string empty = serialize_posting(Bitmap());
   return empty;
@@ -17,7 +21,8 @@ const std::string& empty_posting() {
 
 }  // namespace
 
-uint64_t append_posting_record(const Bitmap& ids, uint32_t boundary, std::string* out) {
+uint64_t append_posting_record(const Bitmap& ids, uint32_t boundary, std::string* out,
+                               std::vector<uint32_t>* scratch) {
   const size_t at = out->size();
   out->resize(at + vlti::kTailLenSize);
   const roaring_bitmap_t* r = ids.get();
@@ -31,6 +36,13 @@ uint64_t append_posting_record(const Bitmap& ids, uint32_t boundary, std::string
     append_posting(ids, out);
     head_len = out->size() - at - vlti::kTailLenSize;
     out->append(empty_posting());
+  } else if (ids.cardinality() <= kMaxListedIds) {
+    // Listing the ids and encoding both halves from the list is cheaper
+    // than splitting the bitmap into two new ones.
+    scratch->resize(static_cast<size_t>(ids.cardinality()));
+    roaring_bitmap_to_uint32_array(r, scratch->data());
+    out->resize(at);
+    return append_sorted_ids_record(scratch->data(), scratch->size(), boundary, out);
   } else {
     HeadTail parts = split_head_tail(ids, boundary);
     head_len = parts.head.size();

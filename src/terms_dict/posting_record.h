@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "index/bitmap.h"
 
@@ -14,8 +15,9 @@ namespace vellum {
 
 // Appends the record of `ids` split at `boundary` to `out` and returns the
 // head's length. Sets entirely on one side of the boundary are serialized
-// in place, without a copy.
-uint64_t append_posting_record(const Bitmap& ids, uint32_t boundary, std::string* out);
+// in place; the others are encoded from their ids, listed in `scratch`.
+uint64_t append_posting_record(const Bitmap& ids, uint32_t boundary, std::string* out,
+                               std::vector<uint32_t>* scratch);
 
 // The same record for `n` strictly ascending ids, encoded without a
 // bitmap: the bytes append_posting_record gives for a set of those ids.

@@ -32,7 +32,7 @@ class PostingsRecords final : public TermRecordSource {
   size_t count() const override { return postings_.size(); }
   std::string_view term(size_t i) const override { return postings_[i].term; }
   uint64_t append_record(size_t i, uint32_t boundary, std::string* out) override {
-    const uint64_t head_len = append_posting_record(postings_[i].ids, boundary, out);
+    const uint64_t head_len = append_posting_record(postings_[i].ids, boundary, out, &scratch_);
     if (release_ != nullptr) (*release_)[i].ids.reset();
     return head_len;
   }
@@ -40,6 +40,7 @@ class PostingsRecords final : public TermRecordSource {
  private:
   const TermPostings& postings_;
   TermPostings* release_;
+  std::vector<uint32_t> scratch_;
 };
 
 // Serializes every term's record in order and lays out the dictionary.

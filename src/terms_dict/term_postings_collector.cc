@@ -31,21 +31,24 @@ bool insert_inline(uint32_t* ids, uint32_t* count, uint32_t cap, uint32_t doc) {
 class TermPostingsCollector::SortedRecords final : public TermRecordSource {
  public:
   SortedRecords(const TermPostingsCollector& c, const TermVocabulary& vocab)
-      : c_(c), vocab_(vocab), order_(c.sorted_entries(vocab)) {}
-  size_t count() const override { return order_.size(); }
-  std::string_view term(size_t i) const override {
-    return vocab_.term(c_.entries_[order_[i]].term);
+      : c_(c), order_(c.sorted_entries(vocab)) {
+    // The writer reads each term more than once: look them up once.
+    terms_.reserve(order_.size());
+    for (uint32_t e : order_) terms_.push_back(vocab.term(c.entries_[e].term));
   }
+  size_t count() const override { return order_.size(); }
+  std::string_view term(size_t i) const override { return terms_[i]; }
   uint64_t append_record(size_t i, uint32_t boundary, std::string* out) override {
     const Entry& e = c_.entries_[order_[i]];
-    if (e.ids) return append_posting_record(e.ids, boundary, out);
+    if (e.ids) return append_posting_record(e.ids, boundary, out, &scratch_);
     return append_sorted_ids_record(c_.listed_ids(e), e.count, boundary, out);
   }
 
  private:
   const TermPostingsCollector& c_;
-  const TermVocabulary& vocab_;
   std::vector<uint32_t> order_;
+  std::vector<std::string_view> terms_;
+  std::vector<uint32_t> scratch_;
 };
 
 void TermPostingsCollector::grow_slots(uint32_t term) {
