@@ -102,6 +102,48 @@ TEST(TermVocabularyTest, CachedAnalysisGivesExactlyTheAnalyzersTerms) {
   }
 }
 
+// The recent-word cache knows a short word by its length and bytes. Words
+// that differ in one byte anywhere, at every length around its limits,
+// must get their own terms; thousands of words sharing a length and their
+// first bytes make them meet in the cache's slots.
+TEST(TermVocabularyTest, WordsDifferingInOneByteNeverShareATerm) {
+  TermVocabulary vocab(analyzer(std::nullopt, std::nullopt, false));
+  std::vector<std::string> words;
+  const std::string digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+  for (size_t len = 1; len <= 20; ++len) {
+    for (size_t at = 0; at < len; ++at) {
+      for (char c : digits) {
+        std::string w(len, 'q');
+        w[at] = c;
+        words.push_back(w);
+      }
+    }
+  }
+  for (size_t len : {9, 12, 16, 17}) {
+    for (char c : digits) {
+      for (char d : digits) {
+        std::string w(len, 'q');
+        w[len - 2] = c;
+        w[len - 1] = d;
+        words.push_back(w);
+      }
+    }
+  }
+  std::sort(words.begin(), words.end());
+  words.erase(std::unique(words.begin(), words.end()), words.end());
+  std::string text;
+  for (int round = 0; round < 2; ++round) {
+    for (const std::string& w : words) text += w + " ";
+  }
+  std::vector<uint32_t> ids;
+  vocab.analyze(text, &ids);
+  ASSERT_EQ(ids.size(), 2 * words.size());
+  for (size_t i = 0; i < ids.size(); ++i) {
+    ASSERT_EQ(vocab.term(ids[i]), words[i % words.size()]) << i;
+  }
+  EXPECT_EQ(vocab.term_count(), words.size());
+}
+
 TEST(TermVocabularyTest, WordsWithOneStemShareATermAndEmptyStemsAreTerms) {
   TermVocabulary english(analyzer("en", true, false));
   std::vector<uint32_t> ids;
