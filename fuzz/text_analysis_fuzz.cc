@@ -1,6 +1,6 @@
 // Arbitrary bytes (malformed UTF-8 included) through every text-analysis
 // entry point: nothing may crash or read out of bounds, and the key list
-// must hold each key once.
+// must hold each key once, in the order the grams first give it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unordered_set<uint64_t> seen(keys.begin(), keys.end());
   if (seen.size() != keys.size()) std::abort();
   if (vellum::ngram_keys(text, gram_size, fold) != keys) std::abort();
+  // Every gram in text order: its distinct values, in order of first
+  // occurrence, are the key list.
+  static vellum::NgramKeyer gram_keyer;
+  std::unordered_set<uint64_t> first;
+  size_t next = 0;
+  for (uint64_t g : gram_keyer.grams(text, gram_size, fold)) {
+    if (!first.insert(g).second) continue;
+    if (next == keys.size() || keys[next++] != g) std::abort();
+  }
+  if (next != keys.size()) std::abort();
 
   std::string lower = vellum::to_lower_full(text);
   const size_t cut = text.size() / 2;

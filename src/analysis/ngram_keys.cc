@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <memory>
 
 #include "analysis/unicode.h"
@@ -132,6 +133,81 @@ inline uint64_t NgramKeyer::gram_key(const char32_t* word, size_t len, size_t n,
   return fnv1a_utf32le(word + len - n, n);
 }
 
+char32_t* NgramKeyer::grow_word() {
+  word_.resize(word_.size() * 2);
+  return word_.data();
+}
+
+// The grams of the ASCII bytes from `pos` on, until the first byte of a
+// multi-byte character or the end; returns where it stopped. State is
+// that of scan(). Word boundaries and dropped characters are too frequent
+// in prose to branch on, so every byte takes the same steps: its slot in
+// the word and the next key are written whatever it is, and only the
+// counts decide what stays. A key always fits: each gram ends at a kept
+// character, so at most `pos` keys precede byte `pos`, and `out` holds at
+// least one key per byte of the text.
+size_t NgramKeyer::ascii_grams(std::string_view text, size_t pos, size_t n,
+                               const std::array<uint8_t, 128>& ascii, char32_t** word,
+                               size_t* len_io, size_t* run_io, uint64_t* packed_io,
+                               uint64_t** out_io) {
+  const uint64_t mask = n == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+  const char* const begin = text.data();
+  const size_t size = text.size();
+  char32_t* w = *word;
+  size_t len = *len_io;
+  size_t run = *run_io;
+  uint64_t packed = *packed_io;
+  uint64_t* out = *out_io;
+  for (;;) {
+    // Eight bytes at a time while they are ASCII and so is the word so far:
+    // then the word is one ASCII run and every gram is a packed key.
+    while (run == len && pos + 8 <= size) {
+      uint64_t chunk;
+      std::memcpy(&chunk, begin + pos, 8);
+      if ((chunk & 0x8080808080808080ULL) != 0) break;
+      if (len + 8 > word_.size()) w = grow_word();
+#pragma GCC unroll 8
+      for (int k = 0; k < 8; ++k) {
+        const uint32_t cls = ascii[(chunk >> (8 * k)) & 0x7F];
+        // Arithmetic rather than comparisons, so that no branch is taken
+        // on the character: kept characters are >= 2, kSplit is 1.
+        const size_t keep = (cls + 254) >> 8;
+        const size_t stay = -(((cls ^ kSplit) + 255) >> 8);  // all ones unless a split
+        w[len] = cls;  // overwritten later unless kept
+        packed = (packed << (keep << 3)) | (cls & -keep);
+        len = (len + keep) & stay;
+        *out = packed & mask;
+        out += keep & (len >= n);
+      }
+      run = len;
+      pos += 8;
+    }
+    if (pos == size) break;
+    const uint8_t b = static_cast<uint8_t>(begin[pos]);
+    if (b >= 0x80) break;
+    ++pos;
+    // One byte, where the word may hold a multi-byte character.
+    const uint32_t cls = ascii[b];
+    const size_t keep = (cls + 254) >> 8;
+    const size_t stay = -(((cls ^ kSplit) + 255) >> 8);
+    if (len == word_.size()) w = grow_word();
+    w[len] = cls;
+    packed = (packed << (keep << 3)) | (cls & -keep);
+    len = (len + keep) & stay;
+    run = (run + keep) & stay;
+    if (keep == 0 || len < n) continue;
+    // A gram of the run's last n characters, or one that reaches back to a
+    // multi-byte character of the word.
+    *out++ = run >= n ? packed & mask : fnv1a_utf32le(w + len - n, n);
+  }
+  *word = w;
+  *len_io = len;
+  *run_io = run;
+  *packed_io = packed;
+  *out_io = out;
+  return pos;
+}
+
 // One pass over the text. With kDistinct each key goes through the set of
 // seen keys into out_; otherwise every key is stored at `out`, and the end
 // of what was stored is returned.
@@ -146,7 +222,6 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
   // but hashed grams read them back, so the word is kept whole.
   if (word_.size() < 64) word_.resize(64);
   char32_t* word = word_.data();
-  size_t cap = word_.size();
   size_t len = 0;        // characters of the current word
   size_t ascii_run = 0;  // trailing characters of the word below U+0080
   uint64_t packed = 0;   // those characters, 8 bits each, last one lowest
@@ -155,6 +230,12 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
   const size_t size = text.size();
   size_t pos = 0;
   while (pos < size) {
+    if constexpr (!kDistinct) {
+      if (n >= 3 && n <= 8) {
+        pos = ascii_grams(text, pos, n, ascii, &word, &len, &ascii_run, &packed, &out);
+        if (pos == size) break;
+      }
+    }
     const uint8_t b = static_cast<uint8_t>(begin[pos]);
     char32_t c;
     if (b < 0x80) {
@@ -186,11 +267,7 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
       }
     }
 
-    if (len == cap) {
-      word_.resize(cap * 2);
-      word = word_.data();
-      cap = word_.size();
-    }
+    if (len == word_.size()) word = grow_word();
     word[len++] = c;
     if (len < n) continue;
     const uint64_t key = gram_key(word, len, n, ascii_run, packed);

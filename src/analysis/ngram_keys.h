@@ -3,6 +3,7 @@
 #ifndef VELLUM_ANALYSIS_NGRAM_KEYS_H_
 #define VELLUM_ANALYSIS_NGRAM_KEYS_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -40,6 +41,10 @@ class NgramKeyer {
 
   template <bool kDistinct>
   uint64_t* scan(std::string_view text, size_t gram_size, bool fold_case, uint64_t* out);
+  size_t ascii_grams(std::string_view text, size_t pos, size_t n,
+                     const std::array<uint8_t, 128>& ascii, char32_t** word, size_t* len,
+                     size_t* ascii_run, uint64_t* packed, uint64_t** out);
+  char32_t* grow_word();
   static uint64_t gram_key(const char32_t* word, size_t len, size_t n, size_t ascii_run,
                            uint64_t packed);
   void reset_set(size_t text_bytes);

@@ -262,5 +262,26 @@ TEST(NgramKeyer, GramsMatchReferenceOnRandomText) {
   }
 }
 
+TEST(NgramKeyer, GramsAcrossMultiByteCharactersAndEightByteRuns) {
+  // ASCII is taken eight bytes at a time only while the current word holds
+  // no multi-byte character; these words start, end or break with one at
+  // every offset of such a run, and run long enough to cross several.
+  NgramKeyer keyer;
+  const std::string marks[] = {"\u00E9", "\u4E2D", "\u212A", "\u00A0", "\u0301"};
+  for (const std::string& mark : marks) {
+    for (size_t at = 0; at < 20; ++at) {
+      std::string text = "Xy, " + std::string(at, 'q') + mark + "abcdefghijklmnopqrstu" + mark +
+                         " Zz9 " + std::string(at % 9, 'w') + "-_.";
+      for (size_t n = 1; n <= 9; ++n) {
+        for (bool fold : {false, true}) {
+          std::span<const uint64_t> got = keyer.grams(text, n, fold);
+          ASSERT_EQ(Keys(got.begin(), got.end()), reference_keys(text, n, fold, true))
+              << "n=" << n << " text=" << text;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vellum

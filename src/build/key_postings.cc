@@ -27,7 +27,7 @@ constexpr unsigned kWindowBits = 16;
 constexpr size_t kBatchPairs = size_t{1} << 20;
 
 // N-gram keys of ASCII grams are packed characters, not hashes: mix them.
-// Only the high bits are used (tag and slot), and a multiply by an odd
+// Only the high bits are used (the home slot), and a multiply by an odd
 // constant makes those depend on every bit of the key.
 inline uint64_t mix(uint64_t k) { return k * 0x9E3779B97F4A7C15ULL; }
 
@@ -43,36 +43,29 @@ KeyPostings::KeyPostings()
     : slots_(size_t{1} << kInitialSlotBits), slot_bits_(kInitialSlotBits) {}
 
 void KeyPostings::grow() {
-  MappedArray<uint64_t> old(slots_.size() * 2);  // zero: every slot empty
+  MappedArray<Slot> old(slots_.size() * 2);  // zero: every slot empty
   std::swap(old, slots_);
   ++slot_bits_;
   const size_t mask = slots_.size() - 1;
-  for (uint64_t s : old) {
-    if (s == 0) continue;
-    size_t i = static_cast<size_t>((s >> 32) >> (32 - slot_bits_));
-    while (slots_[i] != 0) i = (i + 1) & mask;
+  for (const Slot& s : old) {
+    if (s.entry == 0) continue;
+    size_t i = home(mix(s.key));
+    while (slots_[i].entry != 0) i = (i + 1) & mask;
     slots_[i] = s;
   }
 }
 
 uint32_t KeyPostings::find_or_insert(uint64_t key, uint64_t hash) {
-  const uint64_t tag = hash >> 32;
   const size_t mask = slots_.size() - 1;
-  size_t i = static_cast<size_t>(tag >> (32 - slot_bits_));
-  for (;;) {
-    const uint64_t s = slots_[i];
-    if (s == 0) break;
-    if ((s >> 32) == tag) {
-      const uint32_t e = static_cast<uint32_t>(s) - 1;
-      if (entries_[e].key == key) return e;
-    }
-    i = (i + 1) & mask;
+  size_t i = home(hash);
+  for (; slots_[i].entry != 0; i = (i + 1) & mask) {
+    if (slots_[i].key == key) return slots_[i].entry - 1;
   }
   // The format caps key counts below 2^32, far beyond what fits in memory,
-  // so the entry number (+1) always fits the slot's low word.
+  // so the entry number (+1) always fits the slot.
   const uint32_t e = static_cast<uint32_t>(entries_.size());
   entries_.push_back(Entry{key, 0, {0, 0, 0}});
-  slots_[i] = (tag << 32) | (uint64_t{e} + 1);
+  slots_[i] = Slot{key, e + 1, 0};
   // At most half full; at 2^32 slots every possible entry still fits.
   if (entries_.size() * 2 > slots_.size() && slot_bits_ < 32) grow();
   return e;
@@ -80,23 +73,17 @@ uint32_t KeyPostings::find_or_insert(uint64_t key, uint64_t hash) {
 
 // The common case, a key found in its home slot, without a call.
 inline uint32_t KeyPostings::find(uint64_t key, uint64_t hash) {
-  const uint64_t s = slots_[static_cast<size_t>((hash >> 32) >> (32 - slot_bits_))];
-  // An occupied slot is never 0: its low word is an entry number + 1.
-  if ((s >> 32) == (hash >> 32) && s != 0) {
-    const uint32_t e = static_cast<uint32_t>(s) - 1;
-    if (entries_[e].key == key) return e;
-  }
+  const Slot& s = slots_[home(hash)];
+  if (s.key == key && s.entry != 0) return s.entry - 1;
   return find_or_insert(key, hash);
 }
 
 bool KeyPostings::contains(uint64_t key, uint64_t hash) const {
-  const uint64_t tag = hash >> 32;
   const size_t mask = slots_.size() - 1;
-  for (size_t i = static_cast<size_t>(tag >> (32 - slot_bits_));; i = (i + 1) & mask) {
-    const uint64_t s = slots_[i];
-    if (s == 0) return false;
-    if ((s >> 32) == tag && entries_[static_cast<uint32_t>(s) - 1].key == key) return true;
+  for (size_t i = home(hash); slots_[i].entry != 0; i = (i + 1) & mask) {
+    if (slots_[i].key == key) return true;
   }
+  return false;
 }
 
 size_t KeyPostings::count_new(const std::vector<uint64_t>& keys) const {
@@ -108,14 +95,14 @@ size_t KeyPostings::count_new(const std::vector<uint64_t>& keys) const {
 void KeyPostings::resume() {
   unsigned bits = kInitialSlotBits;
   while ((size_t{1} << bits) < entries_.size() * 2 && bits < 32) ++bits;
-  slots_ = MappedArray<uint64_t>(size_t{1} << bits);
+  slots_ = MappedArray<Slot>(size_t{1} << bits);
   slot_bits_ = bits;
   const size_t mask = slots_.size() - 1;
   for (size_t e = 0; e < entries_.size(); ++e) {
-    const uint64_t tag = mix(entries_[e].key) >> 32;
-    size_t i = static_cast<size_t>(tag >> (32 - slot_bits_));
-    while (slots_[i] != 0) i = (i + 1) & mask;
-    slots_[i] = (tag << 32) | (uint64_t{e} + 1);
+    const uint64_t key = entries_[e].key;
+    size_t i = home(mix(key));
+    while (slots_[i].entry != 0) i = (i + 1) & mask;
+    slots_[i] = Slot{key, static_cast<uint32_t>(e + 1), 0};
   }
 }
 
@@ -235,7 +222,7 @@ void KeyPostings::add_doc(uint32_t doc, std::span<const uint64_t> keys, uint32_t
     const uint64_t* k = keys.data() + at;
     for (size_t i = 0; i < n; ++i) {
       hashes[i] = mix(k[i]);
-      __builtin_prefetch(&slots_[static_cast<size_t>((hashes[i] >> 32) >> (32 - slot_bits_))]);
+      __builtin_prefetch(&slots_[home(hashes[i])]);
     }
     // Entries may move while new keys are added: hold them by number.
     for (size_t i = 0; i < n; ++i) {

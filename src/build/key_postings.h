@@ -112,10 +112,16 @@ class KeyPostings final : public PostingSource {
     uint32_t free_head = UINT32_MAX;  // chain of freed blocks
   };
 
-  // Hash table slot: high 32 bits a hash tag, low 32 bits entry + 1 (0 is
-  // empty). The slot index comes from the tag alone, so growing never
-  // revisits the entries.
-  MappedArray<uint64_t> slots_;
+  // Hash table slot. The key is kept beside its entry number (+ 1; 0 is
+  // empty) so that a lookup reads one slot and no entry: the entries of a
+  // window of keys are then fetched side by side, after the lookups.
+  struct Slot {
+    uint64_t key;
+    uint32_t entry;
+    uint32_t unused;
+  };
+  size_t home(uint64_t hash) const { return static_cast<size_t>(hash >> (64 - slot_bits_)); }
+  MappedArray<Slot> slots_;
   unsigned slot_bits_;
   // In order of first appearance until finish() sorts them by key.
   MappedArray<Entry> entries_;
