@@ -3,6 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,57 @@ void BM_NgramKeys3_WholeText(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus().size()));
 }
 BENCHMARK(BM_NgramKeys3_WholeText)->Unit(benchmark::kMillisecond);
+
+// grams(), as Builder::build calls it once per document.
+void BM_NgramGrams3_Paragraphs(benchmark::State& state) {
+  if (!have_corpus(state)) return;
+  vellum::NgramKeyer keyer;
+  size_t grams = 0;
+  for (auto _ : state) {
+    for (std::string_view doc : documents()) grams += keyer.grams(doc, 3, true).size();
+  }
+  benchmark::DoNotOptimize(grams);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus().size()));
+}
+BENCHMARK(BM_NgramGrams3_Paragraphs)->Unit(benchmark::kMillisecond);
+
+// The texts of a builder_bench.py corpus file (a stem, a tab and a text
+// per line) named by VELLUM_NGRAM_TSV, up to 64 MB: the English and the
+// multilingual benchmark corpora, document by document.
+const std::vector<std::string>& tsv_documents() {
+  static const std::vector<std::string> docs = [] {
+    std::vector<std::string> out;
+    const char* path = std::getenv("VELLUM_NGRAM_TSV");
+    if (path == nullptr) return out;
+    std::ifstream in(path);
+    std::string line;
+    size_t bytes = 0;
+    while (bytes < (size_t{64} << 20) && std::getline(in, line)) {
+      out.push_back(line.substr(line.find('\t') + 1));
+      bytes += out.back().size();
+    }
+    return out;
+  }();
+  return docs;
+}
+
+void BM_NgramGrams3_Tsv(benchmark::State& state) {
+  const std::vector<std::string>& docs = tsv_documents();
+  if (docs.empty()) {
+    state.SkipWithError("set VELLUM_NGRAM_TSV to a corpus .tsv file");
+    return;
+  }
+  size_t bytes = 0;
+  for (const std::string& d : docs) bytes += d.size();
+  vellum::NgramKeyer keyer;
+  size_t grams = 0;
+  for (auto _ : state) {
+    for (const std::string& doc : docs) grams += keyer.grams(doc, 3, true).size();
+  }
+  benchmark::DoNotOptimize(grams);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(BM_NgramGrams3_Tsv)->Unit(benchmark::kMillisecond);
 
 std::string_view first_kilobyte() {
   std::string_view s = corpus();

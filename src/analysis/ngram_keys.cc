@@ -6,7 +6,9 @@
 #include <cstring>
 #include <memory>
 
+#include "analysis/ascii_stage.h"
 #include "analysis/unicode.h"
+#include "analysis/unicode_record.h"
 #include "analysis/utf8.h"
 #include "common/fnv.h"
 
@@ -38,14 +40,60 @@ constexpr std::array<uint8_t, 128> make_ascii_table(bool fold) {
 constexpr std::array<uint8_t, 128> kAsciiFolded = make_ascii_table(true);
 constexpr std::array<uint8_t, 128> kAsciiExact = make_ascii_table(false);
 
-// FNV-1a 64 over the gram as UTF-32LE.
+constexpr uint64_t kFnv1aPrime3 = kFnv1aPrime * kFnv1aPrime * kFnv1aPrime;
+
+// FNV-1a 64 over the gram as UTF-32LE. XOR with a zero byte changes
+// nothing, so below U+10000 the two high bytes are one multiplication by
+// the prime cubed: the same hash with half the multiplications.
 uint64_t fnv1a_utf32le(const char32_t* cps, size_t n) {
   uint64_t h = kFnv1aOffset;
   for (size_t i = 0; i < n; ++i) {
-    uint32_t c = cps[i];
+    const uint32_t c = cps[i];
+    if (c < 0x10000) {
+      h = fnv1a_byte(h, static_cast<uint8_t>(c));
+      h = (h ^ (c >> 8)) * kFnv1aPrime3;
+      continue;
+    }
     for (int b = 0; b < 4; ++b) h = fnv1a_byte(h, static_cast<uint8_t>(c >> (8 * b)));
   }
   return h;
+}
+
+// utf8::decode, with the two- and three-byte forms of most scripts inline.
+inline char32_t decode_at(std::string_view text, size_t* pos) {
+  const auto* p = reinterpret_cast<const uint8_t*>(text.data()) + *pos;
+  const size_t left = text.size() - *pos;
+  const uint8_t b0 = p[0];
+  if (b0 >= 0xC2 && b0 <= 0xDF && left >= 2 && (p[1] & 0xC0) == 0x80) {
+    *pos += 2;
+    return (char32_t{b0 & 0x1Fu} << 6) | (p[1] & 0x3Fu);
+  }
+  if ((b0 & 0xF0) == 0xE0 && left >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+    const char32_t c =
+        (char32_t{b0 & 0x0Fu} << 12) | (char32_t{p[1] & 0x3Fu} << 6) | (p[2] & 0x3Fu);
+    // Overlong forms and surrogates are decode()'s to reject.
+    if (c >= 0x800 && (c < 0xD800 || c > 0xDFFF)) {
+      *pos += 3;
+      return c;
+    }
+  }
+  return utf8::decode(text, pos);
+}
+
+// True when the 16 bytes at `p` are all ASCII.
+inline bool ascii16(const char* p) {
+  uint64_t a, b;
+  std::memcpy(&a, p, 8);
+  std::memcpy(&b, p + 8, 8);
+  return ((a | b) & 0x8080808080808080ULL) == 0;
+}
+
+// The last `count` characters of `packed` (last one lowest) as bytes
+// oldest first at stage[8 - count, 8), zeros (white space) before them.
+inline void put_last_eight(uint8_t* stage, uint64_t packed, size_t count) {
+  if constexpr (std::endian::native == std::endian::little) packed = __builtin_bswap64(packed);
+  std::memcpy(stage, &packed, 8);
+  std::memset(stage, 0, 8 - count);
 }
 
 constexpr size_t kMinSlots = 64;
@@ -146,7 +194,7 @@ char32_t* NgramKeyer::grow_word() {
 // counts decide what stays. A key always fits: each gram ends at a kept
 // character, so at most `pos` keys precede byte `pos`, and `out` holds at
 // least one key per byte of the text.
-size_t NgramKeyer::ascii_grams(std::string_view text, size_t pos, size_t n,
+size_t NgramKeyer::ascii_grams(std::string_view text, size_t pos, size_t n, bool fold_case,
                                const std::array<uint8_t, 128>& ascii, char32_t** word,
                                size_t* len_io, size_t* run_io, uint64_t* packed_io,
                                uint64_t** out_io) {
@@ -159,6 +207,12 @@ size_t NgramKeyer::ascii_grams(std::string_view text, size_t pos, size_t n,
   uint64_t packed = *packed_io;
   uint64_t* out = *out_io;
   for (;;) {
+    // Sixteen bytes at a time where they are ASCII and no gram that ends in
+    // them can reach a multi-byte character of the word.
+    if ((run == len || run + 1 >= n) && size - pos >= 16 && ascii16(begin + pos)) {
+      pos = staged_ascii_grams(text, pos, n, fold_case, w, &len, &run, &packed, &out);
+      break;
+    }
     // Eight bytes at a time while they are ASCII and so is the word so far:
     // then the word is one ASCII run and every gram is a packed key.
     while (run == len && pos + 8 <= size) {
@@ -208,6 +262,40 @@ size_t NgramKeyer::ascii_grams(std::string_view text, size_t pos, size_t n,
   return pos;
 }
 
+// The grams of the ASCII text from `pos` on, up to the first byte >= 0x80
+// or the end, through the stage of ascii_stage; returns where it stopped.
+// The stage starts with the word's last characters, and afterwards holds
+// its new last ones: the state of scan() is taken from it and given back
+// with the word cut to at most its last eight characters, all ASCII, which
+// is all that a gram of eight or fewer can reach.
+size_t NgramKeyer::staged_ascii_grams(std::string_view text, size_t pos, size_t n,
+                                      bool fold_case, char32_t* word, size_t* len_io,
+                                      size_t* run_io, uint64_t* packed_io, uint64_t** out_io) {
+  namespace st = ascii_stage;
+  if (!stage_) stage_ = std::make_unique_for_overwrite<uint8_t[]>(st::kStageBytes);
+  uint8_t* const stage = stage_.get();
+  static_assert(st::kContext == 8);
+  put_last_eight(stage, *packed_io, std::min<size_t>(*run_io, 8));
+  uint64_t* out = *out_io;
+  for (;;) {
+    const size_t staged = st::stage(text.data(), text.size(), &pos, fold_case, stage + 8);
+    out = st::keys(stage, 8 + staged, n, out);
+    std::memmove(stage, stage + staged, 8);
+    if (pos == text.size() || static_cast<uint8_t>(text[pos]) >= 0x80) break;
+  }
+  size_t run = 0;
+  while (run < 8 && stage[7 - run] > ' ') ++run;
+  uint64_t packed;
+  std::memcpy(&packed, stage, 8);
+  if constexpr (std::endian::native == std::endian::little) packed = __builtin_bswap64(packed);
+  for (size_t k = 0; k < run; ++k) word[k] = stage[8 - run + k];
+  *len_io = run;
+  *run_io = run;
+  *packed_io = packed;
+  *out_io = out;
+  return pos;
+}
+
 // One pass over the text. With kDistinct each key goes through the set of
 // seen keys into out_; otherwise every key is stored at `out`, and the end
 // of what was stored is returned.
@@ -231,8 +319,11 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
   size_t pos = 0;
   while (pos < size) {
     if constexpr (!kDistinct) {
-      if (n >= 3 && n <= 8) {
-        pos = ascii_grams(text, pos, n, ascii, &word, &len, &ascii_run, &packed, &out);
+      // Lone ASCII bytes, as between the words of other scripts, are
+      // cheaper here than through the set-up of the ASCII path.
+      if (n >= 3 && n <= 8 && size - pos >= 2 &&
+          ((static_cast<uint8_t>(begin[pos]) | static_cast<uint8_t>(begin[pos + 1])) < 0x80)) {
+        pos = ascii_grams(text, pos, n, fold_case, ascii, &word, &len, &ascii_run, &packed, &out);
         if (pos == size) break;
       }
     }
@@ -250,15 +341,13 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
       ++ascii_run;
     } else {
       size_t at = pos;  // pos itself stays in a register
-      c = utf8::decode(text, &at);
+      c = unicode::key_char_inline(decode_at(text, &at), fold_case);
       pos = at;
-      if (unicode::is_white_space(c)) {
+      if (c == unicode::kSplitChar) {
         len = 0, ascii_run = 0;
         continue;
       }
-      // The category test is on the character as written, before folding.
-      if (!unicode::is_letter_or_digit(c)) continue;
-      if (fold_case) c = unicode::to_lower_first(c);
+      if (c == unicode::kDropChar) continue;
       if (c < 0x80) {
         packed = (packed << 8) | c;
         ++ascii_run;

@@ -41,9 +41,12 @@ class NgramKeyer {
 
   template <bool kDistinct>
   uint64_t* scan(std::string_view text, size_t gram_size, bool fold_case, uint64_t* out);
-  size_t ascii_grams(std::string_view text, size_t pos, size_t n,
+  size_t ascii_grams(std::string_view text, size_t pos, size_t n, bool fold_case,
                      const std::array<uint8_t, 128>& ascii, char32_t** word, size_t* len,
                      size_t* ascii_run, uint64_t* packed, uint64_t** out);
+  size_t staged_ascii_grams(std::string_view text, size_t pos, size_t n, bool fold_case,
+                            char32_t* word, size_t* len, size_t* ascii_run, uint64_t* packed,
+                            uint64_t** out);
   char32_t* grow_word();
   static uint64_t gram_key(const char32_t* word, size_t len, size_t n, size_t ascii_run,
                            uint64_t packed);
@@ -57,6 +60,7 @@ class NgramKeyer {
   uint32_t generation_ = 0;
   std::vector<uint64_t> out_;
   std::unique_ptr<uint64_t[]> grams_;
+  std::unique_ptr<uint8_t[]> stage_;  // long ASCII stretches, see staged_ascii_grams()
   size_t grams_cap_ = 0;
 };
 

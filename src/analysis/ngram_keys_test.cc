@@ -283,5 +283,112 @@ TEST(NgramKeyer, GramsAcrossMultiByteCharactersAndEightByteRuns) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Randomized comparison against the reference, aimed at the fast paths:
+// sixteen-byte ASCII blocks, the 512-byte stage and its 64-byte masks, the
+// eight bytes of a word carried between them, and multi-byte characters,
+// malformed bytes and white space falling on each of their edges.
+
+// Any ASCII byte: letters, digits, white space and every dropped kind.
+char random_ascii(std::mt19937_64& rng) {
+  const uint64_t r = rng() % 100;
+  if (r < 55) return static_cast<char>('a' + rng() % 26);
+  if (r < 65) return static_cast<char>('A' + rng() % 26);
+  if (r < 70) return static_cast<char>('0' + rng() % 10);
+  if (r < 82) return " \t\n\v\f\r"[rng() % (r < 79 ? 1 : 6)];
+  return static_cast<char>(rng() % 128);  // controls, 0x1C..0x1F, punctuation, DEL
+}
+
+const std::vector<std::string>& odd_pieces() {
+  static const std::vector<std::string> pieces = {
+      "\u00E9", "\u00C9", "\u0416", "\u0436", "\u03A3", "\u05D0", "\u0628", "\u4E2D",
+      "\u3042", "\uAC00", "\u0130", "\u212A", "\u1C89", "\U0001F600", "\U00010400",
+      "\u0301", "\u00A0", "\u0085", "\u2003", "\u3000", "\u200B", "\uFFFD", "\x80",
+      "\xBF", "\xC2", "\xE4\xB8", "\xF0\x9F\x98", "\xED\xA0\x80", "\xC0\xAF", "\xFF", "\xF5\x80"};
+  return pieces;
+}
+
+// Mostly ASCII prose with a multi-byte or malformed piece now and then;
+// `odd` in 1000 characters is not ASCII, `long_words` makes words run on.
+std::string random_prose(std::mt19937_64& rng, size_t bytes, unsigned odd, bool long_words) {
+  std::string s;
+  while (s.size() < bytes) {
+    if (rng() % 1000 < odd) {
+      s += odd_pieces()[rng() % odd_pieces().size()];
+    } else {
+      char c = random_ascii(rng);
+      if (long_words && (c == ' ' || c == '\t' || c == '\n') && rng() % 8 != 0) c = 'x';
+      s += c;
+    }
+  }
+  return s;
+}
+
+void expect_matches_reference(NgramKeyer& keyer, const std::string& text, size_t n, bool fold) {
+  std::span<const uint64_t> got = keyer.grams(text, n, fold);
+  ASSERT_EQ(Keys(got.begin(), got.end()), reference_keys(text, n, fold, true))
+      << "grams n=" << n << " fold=" << fold << " size=" << text.size() << " text=" << text;
+  ASSERT_EQ(keyer.keys(text, n, fold), reference_keys(text, n, fold))
+      << "keys n=" << n << " fold=" << fold << " text=" << text;
+}
+
+TEST(NgramKeyerRandom, AsciiMixedAndMalformedText) {
+  std::mt19937_64 rng(0x6b657965);
+  NgramKeyer keyer;
+  const unsigned odd_rates[] = {0, 0, 2, 20, 200, 700};
+  for (int iter = 0; iter < 1200; ++iter) {
+    const size_t bytes = rng() % 4 == 0 ? rng() % 2000 : rng() % 80;
+    const unsigned odd = odd_rates[rng() % std::size(odd_rates)];
+    const std::string text = random_prose(rng, bytes, odd, rng() % 3 == 0);
+    const size_t n = 1 + rng() % 12;
+    expect_matches_reference(keyer, text, n, rng() & 1);
+  }
+}
+
+TEST(NgramKeyerRandom, ArbitraryBytes) {
+  std::mt19937_64 rng(31337);
+  NgramKeyer keyer;
+  for (int iter = 0; iter < 600; ++iter) {
+    std::string text(rng() % 200, '\0');
+    for (char& c : text) c = static_cast<char>(rng() % 3 == 0 ? rng() : random_ascii(rng));
+    expect_matches_reference(keyer, text, 1 + rng() % 10, rng() & 1);
+  }
+}
+
+TEST(NgramKeyerRandom, BoundariesAtBlockAndStageEdges) {
+  // One ASCII word stretch with a single white-space, dropped, multi-byte
+  // or malformed piece placed just before, at and after every multiple of
+  // 8 up to past the 512-byte stage, both from the start of the text and
+  // after a multi-byte character that the first word must carry.
+  const std::string breaks[] = {" ", "\n", ",", "\x1F", "\u00E9", "\u4E2D", "\u00A0", "\xFF", "Q"};
+  std::mt19937_64 rng(5);
+  NgramKeyer keyer;
+  for (const std::string& lead : {std::string(), std::string("\u0416ab"), std::string("\u0416")}) {
+    for (size_t at = 1; at < 560; at += (at % 8 == 7 || at % 8 == 0 || at % 8 == 1) ? 1 : 5) {
+      std::string body(600 + rng() % 100, 'a');
+      for (char& c : body) c = static_cast<char>('a' + rng() % 3);
+      for (size_t k = 9 + rng() % 30; k < body.size(); k += 9 + rng() % 30) body[k] = ' ';
+      const std::string& br = breaks[rng() % std::size(breaks)];
+      const std::string text = lead + body.substr(0, at) + br + body.substr(at);
+      const size_t n = 1 + rng() % 9;
+      expect_matches_reference(keyer, text, n, rng() & 1);
+    }
+  }
+}
+
+TEST(NgramKeyerRandom, LongWordsAcrossStages) {
+  // Words longer than the stage, so the eight characters carried between
+  // stages decide every key, with and without one multi-byte character.
+  std::mt19937_64 rng(77);
+  NgramKeyer keyer;
+  for (int iter = 0; iter < 60; ++iter) {
+    std::string text(500 + rng() % 3000, 'a');
+    for (char& c : text) c = static_cast<char>("abAB09"[rng() % (iter % 2 ? 2 : 6)]);
+    if (iter % 3 == 1) text.insert(rng() % text.size(), "\u00C9");
+    if (iter % 3 == 2) text.insert(rng() % text.size(), ".");
+    for (size_t n = 1; n <= 9; ++n) expect_matches_reference(keyer, text, n, iter % 4 < 2);
+  }
+}
+
 }  // namespace
 }  // namespace vellum

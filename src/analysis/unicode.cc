@@ -1,30 +1,12 @@
 #include "analysis/unicode.h"
 
+#include "analysis/unicode_record.h"
 #include "analysis/unicode_tables.h"
 
 namespace vellum::unicode {
 namespace {
 
 namespace t = tables;
-
-constexpr unsigned kMidBits = t::kTopShift - t::kLeafShift;
-constexpr t::Record kBeyondUnicode = {0, static_cast<uint8_t>(GeneralCategory::kCn), 0};
-
-inline const t::Record& record(char32_t cp) {
-  if (cp < 0x100) return t::kRecords[t::kLatin1[cp]];
-  if (cp > 0x10FFFF) return kBeyondUnicode;
-  unsigned region = t::kTop[cp >> t::kTopShift];
-  unsigned leaf = t::kMid[(region << kMidBits) | ((cp >> t::kLeafShift) & ((1u << kMidBits) - 1))];
-  return t::kRecords[t::kLeaf[(leaf << t::kLeafShift) | (cp & ((1u << t::kLeafShift) - 1))]];
-}
-
-constexpr uint32_t kLetterOrDigitMask =
-    (1u << static_cast<unsigned>(GeneralCategory::kLu)) |
-    (1u << static_cast<unsigned>(GeneralCategory::kLl)) |
-    (1u << static_cast<unsigned>(GeneralCategory::kLt)) |
-    (1u << static_cast<unsigned>(GeneralCategory::kLm)) |
-    (1u << static_cast<unsigned>(GeneralCategory::kLo)) |
-    (1u << static_cast<unsigned>(GeneralCategory::kNd));
 
 constexpr uint32_t kNumberMask =
     (1u << static_cast<unsigned>(GeneralCategory::kNd)) |
@@ -54,6 +36,8 @@ bool is_alphanumeric(char32_t cp) {
 char32_t to_lower_first(char32_t cp) {
   return static_cast<char32_t>(static_cast<int32_t>(cp) + record(cp).lower_delta);
 }
+
+char32_t key_char(char32_t cp, bool fold) { return key_char_inline(cp, fold); }
 
 size_t to_lower_full(char32_t cp, char32_t out[3]) {
   const t::Record& r = record(cp);

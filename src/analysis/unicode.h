@@ -41,6 +41,14 @@ char32_t to_lower_first(char32_t cp);
 // how many. Context-dependent rules (final sigma) are the caller's.
 size_t to_lower_full(char32_t cp, char32_t out[3]);
 
+// Everything the n-gram keyer asks of a character, from one table lookup:
+// kSplitChar for white space, kDropChar for anything but a letter or a
+// decimal digit, else the character itself, or with `fold` the first code
+// point of its full lowercase mapping (as to_lower_first).
+inline constexpr char32_t kSplitChar = 0xFFFFFFFF;
+inline constexpr char32_t kDropChar = 0xFFFFFFFE;
+char32_t key_char(char32_t cp, bool fold);
+
 }  // namespace vellum::unicode
 
 #endif  // VELLUM_ANALYSIS_UNICODE_H_

@@ -1,5 +1,5 @@
 // Internal: the generated Unicode 16.0 tables (unicode_tables.cc, written by
-// tools/gen_unicode_tables.py). Only unicode.cc and tests read them.
+// tools/gen_unicode_tables.py). Only unicode_record.h and tests read them.
 #ifndef VELLUM_ANALYSIS_UNICODE_TABLES_H_
 #define VELLUM_ANALYSIS_UNICODE_TABLES_H_
 

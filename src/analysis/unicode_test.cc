@@ -55,6 +55,17 @@ TEST(UnicodeProperties, WhiteSpaceIsExactlyTheListedSet) {
   }
 }
 
+TEST(UnicodeProperties, KeyCharAgreesWithTheSeparateLookups) {
+  for (char32_t cp = 0; cp <= 0x110002; ++cp) {
+    const char32_t want = is_white_space(cp)       ? kSplitChar
+                          : !is_letter_or_digit(cp) ? kDropChar
+                                                    : cp;
+    ASSERT_EQ(key_char(cp, false), want) << std::hex << static_cast<uint32_t>(cp);
+    ASSERT_EQ(key_char(cp, true), want == cp ? to_lower_first(cp) : want)
+        << std::hex << static_cast<uint32_t>(cp);
+  }
+}
+
 TEST(UnicodeProperties, CasedAlphabeticCaseIgnorable) {
   // U+0345 is a lowercase (so cased, alphabetic) nonspacing mark (so ignorable).
   EXPECT_TRUE(is_cased(0x0345));

@@ -1,0 +1,182 @@
+#include "analysis/ascii_stage.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <tmmintrin.h>
+#endif
+
+namespace vellum::ascii_stage {
+namespace {
+
+constexpr uint8_t kSpace = 0x20;  // staged white space is <= this, kept bytes above
+
+#if !defined(__SSE2__)
+
+bool is_kept(uint8_t b) {
+  return (b >= '0' && b <= '9') || ((b | 0x20) >= 'a' && (b | 0x20) <= 'z');
+}
+
+bool is_space(uint8_t b) { return (b >= 0x09 && b <= 0x0D) || b == ' '; }
+
+// One byte: written always, kept (advancing `dst`) unless dropped. Returns
+// false at a byte >= 0x80, which is left for the caller.
+bool stage_byte(uint8_t b, bool fold_case, uint8_t** dst) {
+  if (b >= 0x80) return false;
+  const bool letter = (b | 0x20) >= 'a' && (b | 0x20) <= 'z';
+  **dst = fold_case && letter ? (b | 0x20) : b;
+  *dst += is_kept(b) || is_space(b);
+  return true;
+}
+
+// Bit k: stage[k] is a kept character.
+uint64_t kept_mask(const uint8_t* stage) {
+  uint64_t mask = 0;
+  for (int k = 0; k < 64; ++k) mask |= uint64_t{stage[k] > kSpace} << k;
+  return mask;
+}
+
+#else
+
+// Byte k of kCompact[m] is the position of the k-th set bit of m; 0x80
+// (which a byte shuffle turns into zero) pads it.
+struct CompactTable {
+  uint64_t order[256];
+  uint8_t count[256];
+};
+
+constexpr CompactTable make_compact_table() {
+  CompactTable t{};
+  for (unsigned m = 0; m < 256; ++m) {
+    uint64_t order = 0x8080808080808080ULL;
+    unsigned k = 0;
+    for (unsigned bit = 0; bit < 8; ++bit) {
+      if (((m >> bit) & 1) == 0) continue;
+      order = (order & ~(uint64_t{0xFF} << (8 * k))) | (uint64_t{bit} << (8 * k));
+      ++k;
+    }
+    t.order[m] = order;
+    t.count[m] = static_cast<uint8_t>(k);
+  }
+  return t;
+}
+
+constexpr CompactTable kCompact = make_compact_table();
+
+// The bytes of `v` whose bit is set in `keep`, packed to the front of `dst`.
+__attribute__((target("ssse3"))) uint8_t* compact_ssse3(__m128i v, unsigned keep,
+                                                         uint8_t* dst) {
+  const unsigned lo = keep & 0xFF;
+  const unsigned hi = keep >> 8;
+  const __m128i order =
+      _mm_set_epi64x(static_cast<long long>(kCompact.order[hi] + 0x0808080808080808ULL),
+                     static_cast<long long>(kCompact.order[lo]));
+  const __m128i packed = _mm_shuffle_epi8(v, order);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), packed);
+  dst += kCompact.count[lo];
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_unpackhi_epi64(packed, packed));
+  return dst + kCompact.count[hi];
+}
+
+// The first `count` of sixteen ASCII bytes; returns where the next staged
+// byte goes. Bytes past `count` become zero, which is dropped.
+uint8_t* stage_block(__m128i v, size_t count, bool fold_case, bool ssse3, uint8_t* dst) {
+  const auto in = [](__m128i x, char lo, char hi) {
+    return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(lo - 1)),
+                         _mm_cmpgt_epi8(_mm_set1_epi8(hi + 1), x));
+  };
+  const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  v = _mm_and_si128(v, _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(count)), index));
+  const __m128i letter = in(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 'z');
+  const __m128i space = _mm_or_si128(in(v, 0x09, 0x0D), _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
+  const __m128i keep = _mm_or_si128(_mm_or_si128(letter, in(v, '0', '9')), space);
+  if (fold_case) v = _mm_or_si128(v, _mm_and_si128(letter, _mm_set1_epi8(0x20)));
+  const unsigned drops = ~static_cast<unsigned>(_mm_movemask_epi8(keep)) & 0xFFFF;
+  if (drops == 0) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v);
+    return dst + 16;
+  }
+  if (ssse3) return compact_ssse3(v, ~drops & 0xFFFF, dst);
+  alignas(16) uint8_t bytes[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(bytes), v);
+  for (int k = 0; k < 16; ++k) {
+    *dst = bytes[k];
+    dst += ((drops >> k) & 1) ^ 1;
+  }
+  return dst;
+}
+
+// Bit k: stage[k] is a kept character.
+uint64_t kept_mask(const uint8_t* stage) {
+  uint64_t mask = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(stage + 16 * k));
+    const __m128i kept = _mm_cmpgt_epi8(v, _mm_set1_epi8(kSpace));
+    mask |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(kept))} << (16 * k);
+  }
+  return mask;
+}
+
+#endif
+
+}  // namespace
+
+size_t stage(const char* text, size_t size, size_t* pos_io, bool fold_case, uint8_t* dst,
+             bool allow_ssse3) {
+  size_t pos = *pos_io;
+  const size_t stop = std::min(size, pos + kInput);
+  uint8_t* d = dst;
+#if defined(__SSE2__)
+  __builtin_cpu_init();
+  const bool ssse3 = allow_ssse3 && __builtin_cpu_supports("ssse3");
+  while (pos < stop) {
+    size_t count = std::min<size_t>(stop - pos, 16);
+    __m128i v;
+    if (count == 16) {
+      v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos));
+    } else {
+      alignas(16) uint8_t tail[16] = {};
+      std::memcpy(tail, text + pos, count);
+      v = _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
+    }
+    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+    if (high != 0) count = std::min<size_t>(count, std::countr_zero(high));
+    d = stage_block(v, count, fold_case, ssse3, d);
+    pos += count;
+    if (high != 0) break;
+  }
+#else
+  (void)allow_ssse3;
+  while (pos < stop && stage_byte(static_cast<uint8_t>(text[pos]), fold_case, &d)) ++pos;
+#endif
+  *pos_io = pos;
+  return static_cast<size_t>(d - dst);
+}
+
+uint64_t* keys(uint8_t* stage, size_t total, size_t n, uint64_t* out) {
+  const uint64_t mask = n == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+  std::memset(stage + total, 0, 64);
+  uint64_t before = 0;  // kept mask of the previous 64 bytes
+  for (size_t at = 0; at < total; at += 64) {
+    const uint64_t kept = kept_mask(stage + at);
+    uint64_t ends = kept;
+    for (size_t i = 1; i < n; ++i) ends &= (kept << i) | (before >> (64 - i));
+    before = kept;
+    // Grams ending in the context were keyed before it was staged.
+    if (at == 0) ends &= ~((uint64_t{1} << kContext) - 1);
+    while (ends != 0) {
+      const size_t end = at + static_cast<size_t>(std::countr_zero(ends));
+      ends &= ends - 1;
+      uint64_t last8;
+      std::memcpy(&last8, stage + end - 7, 8);
+      if constexpr (std::endian::native == std::endian::little) last8 = __builtin_bswap64(last8);
+      *out++ = last8 & mask;
+    }
+  }
+  return out;
+}
+
+}  // namespace vellum::ascii_stage
