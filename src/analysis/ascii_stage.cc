@@ -66,47 +66,97 @@ constexpr CompactTable make_compact_table() {
 
 constexpr CompactTable kCompact = make_compact_table();
 
-// The bytes of `v` whose bit is set in `keep`, packed to the front of `dst`.
-__attribute__((target("ssse3"))) uint8_t* compact_ssse3(__m128i v, unsigned keep,
-                                                         uint8_t* dst) {
-  const unsigned lo = keep & 0xFF;
-  const unsigned hi = keep >> 8;
-  const __m128i order =
-      _mm_set_epi64x(static_cast<long long>(kCompact.order[hi] + 0x0808080808080808ULL),
-                     static_cast<long long>(kCompact.order[lo]));
-  const __m128i packed = _mm_shuffle_epi8(v, order);
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), packed);
-  dst += kCompact.count[lo];
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_unpackhi_epi64(packed, packed));
-  return dst + kCompact.count[hi];
+#define VELLUM_ALWAYS_INLINE inline __attribute__((always_inline))
+
+// The next block of the text before `stop`: the first `*count` bytes of
+// the result, with zeros (dropped) after them. `*count` ends before the
+// first byte >= 0x80, and `*last` tells whether there is one.
+VELLUM_ALWAYS_INLINE __m128i load_block(const char* text, size_t pos, size_t stop,
+                                        size_t* count, bool* last) {
+  size_t n = std::min<size_t>(stop - pos, 16);
+  __m128i v;
+  if (n == 16) {
+    v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos));
+  } else {
+    alignas(16) uint8_t tail[16] = {};
+    std::memcpy(tail, text + pos, n);
+    v = _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
+  }
+  const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+  *last = high != 0;
+  if (high != 0) n = std::min<size_t>(n, std::countr_zero(high));
+  *count = n;
+  const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  return _mm_and_si128(v, _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(n)), index));
 }
 
-// The first `count` of sixteen ASCII bytes; returns where the next staged
-// byte goes. Bytes past `count` become zero, which is dropped.
-uint8_t* stage_block(__m128i v, size_t count, bool fold_case, bool ssse3, uint8_t* dst) {
+// Sixteen ASCII bytes with letters folded if asked; bit k of `*keep` is
+// set unless byte k is dropped.
+VELLUM_ALWAYS_INLINE __m128i classify(__m128i v, bool fold_case, unsigned* keep) {
   const auto in = [](__m128i x, char lo, char hi) {
     return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(lo - 1)),
                          _mm_cmpgt_epi8(_mm_set1_epi8(hi + 1), x));
   };
-  const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  v = _mm_and_si128(v, _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(count)), index));
   const __m128i letter = in(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 'z');
   const __m128i space = _mm_or_si128(in(v, 0x09, 0x0D), _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
-  const __m128i keep = _mm_or_si128(_mm_or_si128(letter, in(v, '0', '9')), space);
-  if (fold_case) v = _mm_or_si128(v, _mm_and_si128(letter, _mm_set1_epi8(0x20)));
-  const unsigned drops = ~static_cast<unsigned>(_mm_movemask_epi8(keep)) & 0xFFFF;
-  if (drops == 0) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v);
-    return dst + 16;
+  const __m128i kept = _mm_or_si128(_mm_or_si128(letter, in(v, '0', '9')), space);
+  *keep = static_cast<unsigned>(_mm_movemask_epi8(kept));
+  return fold_case ? _mm_or_si128(v, _mm_and_si128(letter, _mm_set1_epi8(0x20))) : v;
+}
+
+// Staging with SSE2 only: a block with dropped bytes is packed one byte at
+// a time.
+size_t stage_sse2(const char* text, size_t stop, size_t* pos_io, bool fold_case, uint8_t* dst) {
+  size_t pos = *pos_io;
+  uint8_t* d = dst;
+  bool last = false;
+  while (pos < stop && !last) {
+    size_t count;
+    unsigned keep;
+    const __m128i v = classify(load_block(text, pos, stop, &count, &last), fold_case, &keep);
+    pos += count;
+    if (keep == 0xFFFF) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+      d += 16;
+      continue;
+    }
+    alignas(16) uint8_t bytes[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(bytes), v);
+    for (int k = 0; k < 16; ++k) {
+      *d = bytes[k];
+      d += (keep >> k) & 1;
+    }
   }
-  if (ssse3) return compact_ssse3(v, ~drops & 0xFFFF, dst);
-  alignas(16) uint8_t bytes[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(bytes), v);
-  for (int k = 0; k < 16; ++k) {
-    *dst = bytes[k];
-    dst += ((drops >> k) & 1) ^ 1;
+  *pos_io = pos;
+  return static_cast<size_t>(d - dst);
+}
+
+// Staging with a byte shuffle: every block is packed the same way, without
+// a branch on its content.
+__attribute__((target("ssse3"))) size_t stage_ssse3(const char* text, size_t stop,
+                                                     size_t* pos_io, bool fold_case,
+                                                     uint8_t* dst) {
+  size_t pos = *pos_io;
+  uint8_t* d = dst;
+  bool last = false;
+  while (pos < stop && !last) {
+    size_t count;
+    unsigned keep;
+    const __m128i v = classify(load_block(text, pos, stop, &count, &last), fold_case, &keep);
+    pos += count;
+    const unsigned lo = keep & 0xFF;
+    const unsigned hi = keep >> 8;
+    const __m128i order =
+        _mm_set_epi64x(static_cast<long long>(kCompact.order[hi] + 0x0808080808080808ULL),
+                       static_cast<long long>(kCompact.order[lo]));
+    const __m128i packed = _mm_shuffle_epi8(v, order);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d), packed);
+    d += kCompact.count[lo];
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d), _mm_unpackhi_epi64(packed, packed));
+    d += kCompact.count[hi];
   }
-  return dst;
+  *pos_io = pos;
+  return static_cast<size_t>(d - dst);
 }
 
 // Bit k: stage[k] is a kept character.
@@ -126,34 +176,21 @@ uint64_t kept_mask(const uint8_t* stage) {
 
 size_t stage(const char* text, size_t size, size_t* pos_io, bool fold_case, uint8_t* dst,
              bool allow_ssse3) {
-  size_t pos = *pos_io;
-  const size_t stop = std::min(size, pos + kInput);
-  uint8_t* d = dst;
+  const size_t stop = std::min(size, *pos_io + kInput);
 #if defined(__SSE2__)
   __builtin_cpu_init();
-  const bool ssse3 = allow_ssse3 && __builtin_cpu_supports("ssse3");
-  while (pos < stop) {
-    size_t count = std::min<size_t>(stop - pos, 16);
-    __m128i v;
-    if (count == 16) {
-      v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos));
-    } else {
-      alignas(16) uint8_t tail[16] = {};
-      std::memcpy(tail, text + pos, count);
-      v = _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
-    }
-    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
-    if (high != 0) count = std::min<size_t>(count, std::countr_zero(high));
-    d = stage_block(v, count, fold_case, ssse3, d);
-    pos += count;
-    if (high != 0) break;
+  if (allow_ssse3 && __builtin_cpu_supports("ssse3")) {
+    return stage_ssse3(text, stop, pos_io, fold_case, dst);
   }
+  return stage_sse2(text, stop, pos_io, fold_case, dst);
 #else
   (void)allow_ssse3;
+  size_t pos = *pos_io;
+  uint8_t* d = dst;
   while (pos < stop && stage_byte(static_cast<uint8_t>(text[pos]), fold_case, &d)) ++pos;
-#endif
   *pos_io = pos;
   return static_cast<size_t>(d - dst);
+#endif
 }
 
 uint64_t* keys(uint8_t* stage, size_t total, size_t n, uint64_t* out) {

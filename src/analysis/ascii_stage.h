@@ -14,6 +14,15 @@
 
 namespace vellum::ascii_stage {
 
+// Whether staging runs sixteen bytes at a time here (SSE2, always on
+// x86-64). Elsewhere it goes byte by byte: the same keys, but slower than
+// the keyer's own eight-byte loop, so the keyer uses it only when true.
+#if defined(__SSE2__)
+inline constexpr bool kVectorized = true;
+#else
+inline constexpr bool kVectorized = false;
+#endif
+
 // Staged bytes before the first new one: the end of the word so far,
 // oldest first, with zeros (white space) before it.
 inline constexpr size_t kContext = 8;

@@ -209,7 +209,8 @@ size_t NgramKeyer::ascii_grams(std::string_view text, size_t pos, size_t n, bool
   for (;;) {
     // Sixteen bytes at a time where they are ASCII and no gram that ends in
     // them can reach a multi-byte character of the word.
-    if ((run == len || run + 1 >= n) && size - pos >= 16 && ascii16(begin + pos)) {
+    if (ascii_stage::kVectorized && (run == len || run + 1 >= n) && size - pos >= 16 &&
+        ascii16(begin + pos)) {
       pos = staged_ascii_grams(text, pos, n, fold_case, w, &len, &run, &packed, &out);
       break;
     }
