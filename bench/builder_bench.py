@@ -21,8 +21,9 @@ Both corpora are cached in .bench/ of the checkout. Missing packages are
 installed with apt-get when running as root, otherwise the command to run is
 printed.
 
-As a new user would: the rows (rank, text, record, facets) are built as a
-list first; then add_many (in batches) and build are clocked, wall time and
+As a new user would: the rows (rank, text, record, None) are built as a
+list first (with --facets, each row names its source package as a facet
+instead of None); then add_many (in batches) and build are clocked, wall time and
 process CPU time. The peer is SQLite's FTS5 trigram index through Python's
 sqlite3: contentless, detail=none, in memory, the same texts inserted in
 document-id order in one transaction, then 'optimize'; the ratio compares
@@ -151,8 +152,9 @@ def corpus_info(path):
     return docs, total, passes
 
 
-def corpus_rows(path):
-    """Yields the corpus as Builder.add rows: (rank, text, record, facets)."""
+def corpus_rows(path, facets=True):
+    """Yields the corpus as Builder.add rows: (rank, text, record, facets),
+    facets being {"source": [package]}, or None when `facets` is false."""
     state = 0xC0FFEE
     with open(path, encoding="utf-8") as f:
         for doc, line in enumerate(f):
@@ -160,7 +162,7 @@ def corpus_rows(path):
             state = lcg(state)
             rank = (state >> 33) % 1_000_000  # ties are common, as in real ranks
             record = b'{"doc":%d,"src":"%s"}' % (doc, stem.encode())
-            yield rank, text, record, {"source": [stem]}
+            yield rank, text, record, {"source": [stem]} if facets else None
 
 
 # --------------------------------------------------------------------------
@@ -391,6 +393,8 @@ def main():
     ap.add_argument("--target-mb", type=float, default=200.0, help="English text volume (MB)")
     ap.add_argument("--batch", type=int, default=10_000, help="rows per add_many call")
     ap.add_argument("--no-fts5", action="store_true", help="skip the SQLite FTS5 peer")
+    ap.add_argument("--facets", action="store_true",
+                    help="give each row its source as a facet (default: None)")
     ap.add_argument("--out", type=Path, default=CACHE / "dataset", help="build directory")
     args = ap.parse_args()
     if not reset_peak():
@@ -406,7 +410,7 @@ def main():
         n_docs, text_bytes, passes = corpus_info(path)
         print(f"\ncorpus {name}: {path.name}: {n_docs} documents, {mb(text_bytes):.1f} MB of text"
               + (f" ({passes} passes at shifted boundaries)" if passes > 1 else ""))
-        rows = list(corpus_rows(path))
+        rows = list(corpus_rows(path, args.facets))
         v = run_vellum(rows, args.batch, args.out)
         assert v["stats"].docs == n_docs, (v["stats"], n_docs)
         fts = None if args.no_fts5 else run_fts5(rows)
