@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "analysis/ngram_keys.h"
+#include "build/document_chunk.h"
 #include "build/key_postings.h"
 #include "common/sink.h"
 #include "facet/facet_map.h"
@@ -19,9 +20,6 @@ namespace vellum {
 namespace {
 
 constexpr uint32_t kContainerSpan = 65536;
-// Prefetch distances of the document pass, in documents.
-constexpr size_t kRowAhead = 16;
-constexpr size_t kDataAhead = 8;
 
 // Document id d is the staged record order[d]: rank descending, staging
 // order among equal ranks. Sorting compact (rank, index) pairs with the
@@ -74,22 +72,26 @@ class FacetSets {
   std::vector<bool> resolved_;
 };
 
-// The n-gram keys and facet memberships of every document, in id order.
+// The n-gram keys and facet memberships of every document, in id order,
+// a chunk of documents at a time.
 void collect_postings(const RecordStaging& staged, const std::vector<uint32_t>& order,
                       uint16_t gram_size, KeyPostings* postings, FacetMap* facets) {
   const size_t n = order.size();
+  const bool faceted = staged.pair_count() > 0;
+  DocumentChunk chunk(staged, order,
+                      DocumentChunk::kText | (faceted ? unsigned{DocumentChunk::kFacets} : 0u));
   NgramKeyer keyer;
   FacetSets sets(staged, facets);
-  for (size_t d = 0; d < n; ++d) {
-    // Rank order visits the staged records at random: fetch rows well
-    // ahead, then the texts and memberships they locate.
-    if (d + kRowAhead < n) staged.prefetch_row(order[d + kRowAhead]);
-    if (d + kDataAhead < n) staged.prefetch_data(order[d + kDataAhead]);
-    const uint32_t doc = static_cast<uint32_t>(d);
-    // The postings drop a document's repeated keys themselves, at less
-    // cost than a set of seen keys would.
-    postings->add_doc(doc, keyer.grams(staged.text(order[d]), gram_size, true));
-    sets.add_doc(doc, staged.facets(order[d]));
+  for (size_t first = 0; first < n;) {
+    const size_t count = chunk.gather(first);
+    for (size_t k = 0; k < count; ++k) {
+      const uint32_t doc = static_cast<uint32_t>(first + k);
+      // The postings drop a document's repeated keys themselves, at less
+      // cost than a set of seen keys would.
+      postings->add_doc(doc, keyer.grams(chunk.text(k), gram_size, true));
+      if (faceted) sets.add_doc(doc, chunk.facets(k));
+    }
+    first += count;
   }
   postings->finish();
 }
@@ -117,7 +119,12 @@ Status write_record_files(const std::string& out_dir, const RecordStaging& stage
   VELLUM_ASSIGN_OR_RETURN(
       RecordWriter writer,
       RecordWriter::create(std::move(bin), std::move(idx), static_cast<uint32_t>(order.size())));
-  for (uint32_t id : order) VELLUM_RETURN_IF_ERROR(writer.append(staged.record(id)));
+  DocumentChunk chunk(staged, order, DocumentChunk::kRecord);
+  for (size_t first = 0; first < order.size();) {
+    const size_t count = chunk.gather(first);
+    VELLUM_RETURN_IF_ERROR(writer.append_run(chunk.records().data(), count));
+    first += count;
+  }
   return writer.finish();
 }
 

@@ -5,6 +5,7 @@
 #define VELLUM_INDEX_RECORD_WRITER_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -23,6 +24,9 @@ class RecordWriter {
   // Records go in document-id order. The writer does not check that exactly
   // `count` of them arrive.
   Status append(std::string_view record);
+  // The same for `n` records in order, in a few large writes: records that
+  // lie back to back in memory go out as one piece.
+  Status append_run(const std::string_view* records, size_t n);
 
   // Closes both files; reports the first failure, closing both regardless.
   Status finish();
@@ -36,6 +40,7 @@ class RecordWriter {
   FileSink bin_;
   FileSink idx_;
   uint64_t offset_ = 0;
+  std::string offsets_;  // append_run scratch
   uint32_t appended_ = 0;
 };
 
