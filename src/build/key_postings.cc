@@ -277,7 +277,9 @@ void KeyPostings::finish() {
   for (size_t i = 0; i < n; ++i) differ |= entries_[i].key ^ entries_[0].key;
   const unsigned bits = std::min<unsigned>(kSortBucketBits, static_cast<unsigned>(std::bit_width(n / 64)));
   const unsigned width = static_cast<unsigned>(std::bit_width(differ));
-  const unsigned shift = width > bits ? width - bits : 0;
+  // With no bucket bits every key is in bucket 0; a shift by 64 would be
+  // undefined.
+  const unsigned shift = bits > 0 && width > bits ? width - bits : 0;
   const uint64_t mask = (uint64_t{1} << bits) - 1;
   auto bucket = [&](uint64_t key) { return static_cast<size_t>((key >> shift) & mask); };
   std::vector<size_t> starts(mask + 2, 0);

@@ -94,7 +94,9 @@ TEST(VlsfReader, BuilderSidecarVerifiesAndLookupsMatchTheTestDecoder) {
 }
 
 TEST(VlsfReader, CaseSensitiveSidecarKeepsSpellingsApart) {
-  Checked<VlsfReader> r = VlsfReader::open("x.vlf", small_sidecar(false));
+  // The reader views the bytes: they must outlive it.
+  const std::string bytes = small_sidecar(false);
+  Checked<VlsfReader> r = VlsfReader::open("x.vlf", bytes);
   ASSERT_TRUE(r.ok()) << r.problem().describe();
   ASSERT_TRUE(r->verify().ok());
   EXPECT_TRUE(r->header().case_sensitive);
