@@ -76,23 +76,11 @@ class RecordStaging {
   size_t pair_count() const { return pairs_.size(); }
   FacetPair pair(uint32_t p) const;
 
-  // Address of record i's text, for prefetching ahead of a visit.
-  const char* text_data(size_t i) const {
-    return texts_.data() + (i == 0 ? 0 : rows_[i - 1].text_end);
-  }
-
-  // Visits in rank order land on random records. A visitor calls
-  // prefetch_row(i) some steps ahead and prefetch_data(i) fewer steps ahead
-  // (it reads the row), so neither the row nor the text stalls the visit.
+  // Visits in rank order land on random records: a visitor calls
+  // prefetch_row(i) some steps before it reads row i.
   void prefetch_row(size_t i) const {
     if (i > 0) __builtin_prefetch(&rows_[i - 1]);
     __builtin_prefetch(&rows_[i]);
-  }
-  void prefetch_data(size_t i) const {
-    const uint64_t text_begin = i == 0 ? 0 : rows_[i - 1].text_end;
-    const uint64_t facet_begin = i == 0 ? 0 : rows_[i - 1].facet_end;
-    __builtin_prefetch(texts_.data() + text_begin);
-    if (rows_[i].facet_end != facet_begin) __builtin_prefetch(memberships_.data() + facet_begin);
   }
 
  private:
