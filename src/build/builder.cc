@@ -9,6 +9,7 @@
 #include "analysis/ngram_keys.h"
 #include "build/document_chunk.h"
 #include "build/key_postings.h"
+#include "build/rank_order.h"
 #include "common/sink.h"
 #include "facet/facet_map.h"
 #include "facet/facet_sidecar.h"
@@ -21,20 +22,10 @@ namespace {
 
 constexpr uint32_t kContainerSpan = 65536;
 
-// Document id d is the staged record order[d]: rank descending, staging
-// order among equal ranks. Sorting compact (rank, index) pairs with the
-// index as tie-break gives exactly the stable order without touching the
-// records from the comparator.
-std::vector<uint32_t> rank_order(const RecordStaging& staged) {
-  const uint32_t n = static_cast<uint32_t>(staged.size());
-  std::vector<std::pair<int64_t, uint32_t>> by_rank(n);
-  for (uint32_t i = 0; i < n; ++i) by_rank[i] = {staged.rank(i), i};
-  std::sort(by_rank.begin(), by_rank.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first > b.first : a.second < b.second;
-  });
-  std::vector<uint32_t> order(n);
-  for (uint32_t d = 0; d < n; ++d) order[d] = by_rank[d].second;
-  return order;
+std::vector<int64_t> staged_ranks(const RecordStaging& staged) {
+  std::vector<int64_t> ranks(staged.size());
+  for (size_t i = 0; i < ranks.size(); ++i) ranks[i] = staged.rank(i);
+  return ranks;
 }
 
 // The category sets of the staged facet pairs, looked up in the facet map
@@ -161,7 +152,7 @@ Result<BuildStats> Builder::build(const std::string& out_dir) const {
   // Ids are 32-bit; refuse before touching the file system.
   VELLUM_RETURN_IF_ERROR(check_document_count(staged_.size()));
   VELLUM_RETURN_IF_ERROR(create_dirs(out_dir));
-  const std::vector<uint32_t> order = rank_order(staged_);
+  const std::vector<uint32_t> order = rank_order(staged_ranks(staged_));
 
   KeyPostings postings;
   FacetMap facets;

@@ -1,0 +1,55 @@
+#include "build/rank_order.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace vellum {
+
+namespace {
+
+struct Keyed {
+  uint64_t key;
+  uint32_t index;
+};
+
+constexpr unsigned kDigits = 8;  // of 8 bits
+
+// Ascending keys give descending ranks: the sign bit flipped makes
+// unsigned order signed order, and the complement reverses it.
+inline uint64_t descending_key(int64_t rank) {
+  return ~(static_cast<uint64_t>(rank) ^ (uint64_t{1} << 63));
+}
+
+}  // namespace
+
+// A stable least-significant-digit radix sort: records start in staging
+// order and every pass keeps the order of equal digits, so equal ranks stay
+// in staging order. Digits that every key shares (the high bytes of small
+// ranks) cost no pass.
+std::vector<uint32_t> rank_order(std::span<const int64_t> ranks) {
+  const size_t n = ranks.size();
+  std::vector<uint32_t> order(n);
+  if (n == 0) return order;
+  std::vector<Keyed> a(n), b(n);
+  std::vector<std::array<uint32_t, 256>> counts(kDigits);
+  for (auto& c : counts) c.fill(0);
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t k = descending_key(ranks[i]);
+    a[i] = Keyed{k, static_cast<uint32_t>(i)};
+    for (unsigned d = 0; d < kDigits; ++d) ++counts[d][(k >> (8 * d)) & 0xFF];
+  }
+  for (unsigned d = 0; d < kDigits; ++d) {
+    const unsigned shift = 8 * d;
+    std::array<uint32_t, 256>& c = counts[d];
+    if (c[(a[0].key >> shift) & 0xFF] == n) continue;
+    uint32_t at = 0;
+    for (uint32_t& v : c) at += std::exchange(v, at);
+    for (const Keyed& x : a) b[c[(x.key >> shift) & 0xFF]++] = x;
+    a.swap(b);
+  }
+  for (size_t i = 0; i < n; ++i) order[i] = a[i].index;
+  return order;
+}
+
+}  // namespace vellum
