@@ -13,10 +13,9 @@ namespace {
 
 constexpr unsigned kInitialSlotBits = 12;
 constexpr uint32_t kInline = 3;
-// Keys are looked up this many at a time: every home slot of a window is
-// fetched before the first probe, then every entry before the first append,
-// so the cache misses of a window overlap instead of queueing.
-constexpr size_t kWindow = 32;
+// The home slot of the key this many places ahead is fetched while a key is
+// added, so that the cache misses of a document overlap.
+constexpr size_t kAhead = 16;
 constexpr unsigned kSortBucketBits = 14;
 // Ids of large sets wait in a batch and reach each set as one run per
 // batch. A batch ends where a 65536-id window (one Roaring container) ends,
@@ -42,47 +41,50 @@ inline unsigned class_of(uint32_t n) {
 KeyPostings::KeyPostings()
     : slots_(size_t{1} << kInitialSlotBits), slot_bits_(kInitialSlotBits) {}
 
-void KeyPostings::grow() {
-  MappedArray<Slot> old(slots_.size() * 2);  // zero: every slot empty
+void KeyPostings::rehash(unsigned bits) {
+  MappedArray<Entry> old(size_t{1} << bits);  // zero: every slot empty
   std::swap(old, slots_);
-  ++slot_bits_;
+  slot_bits_ = bits;
   const size_t mask = slots_.size() - 1;
-  for (const Slot& s : old) {
-    if (s.entry == 0) continue;
-    size_t i = home(mix(s.key));
-    while (slots_[i].entry != 0) i = (i + 1) & mask;
-    slots_[i] = s;
+  for (const Entry& e : old) {
+    if (e.number == 0) continue;
+    size_t i = home(mix(e.key));
+    while (slots_[i].number != 0) i = (i + 1) & mask;
+    slots_[i] = e;
   }
 }
 
-uint32_t KeyPostings::find_or_insert(uint64_t key, uint64_t hash) {
-  const size_t mask = slots_.size() - 1;
+KeyPostings::Entry& KeyPostings::find_or_insert(uint64_t key, uint64_t hash) {
+  size_t mask = slots_.size() - 1;
   size_t i = home(hash);
-  for (; slots_[i].entry != 0; i = (i + 1) & mask) {
-    if (slots_[i].key == key) return slots_[i].entry - 1;
+  for (; slots_[i].number != 0; i = (i + 1) & mask) {
+    if (slots_[i].key == key) return slots_[i];
+  }
+  // At most three quarters full, so that a probe seldom leaves the home
+  // slot's line. At 2^32 slots every possible entry still fits.
+  if ((keys_ + 1) * 4 > slots_.size() * 3 && slot_bits_ < 32) {
+    rehash(slot_bits_ + 1);
+    mask = slots_.size() - 1;
+    for (i = home(hash); slots_[i].number != 0; i = (i + 1) & mask) {
+    }
   }
   // The format caps key counts below 2^32, far beyond what fits in memory,
-  // so the entry number (+1) always fits the slot.
-  const uint32_t e = static_cast<uint32_t>(entries_.size());
-  entries_.push_back(Entry{key, 0, {0, 0, 0}});
-  slots_[i] = Slot{key, e + 1, 0};
-  // At most three quarters full: slots are 16 bytes, so a probe rarely
-  // leaves the home slot's cache line, and a smaller table stays in cache.
-  // At 2^32 slots every possible entry still fits.
-  if (entries_.size() * 4 > slots_.size() * 3 && slot_bits_ < 32) grow();
-  return e;
+  // so the entry number (+1) always fits.
+  slots_[i] = Entry{key, static_cast<uint32_t>(keys_ + 1), 0, {0, 0, 0}, 0};
+  ++keys_;
+  return slots_[i];
 }
 
 // The common case, a key found in its home slot, without a call.
-inline uint32_t KeyPostings::find(uint64_t key, uint64_t hash) {
-  const Slot& s = slots_[home(hash)];
-  if (s.key == key && s.entry != 0) return s.entry - 1;
+inline KeyPostings::Entry& KeyPostings::find(uint64_t key, uint64_t hash) {
+  Entry& e = slots_[home(hash)];
+  if (e.key == key && e.number != 0) return e;
   return find_or_insert(key, hash);
 }
 
 bool KeyPostings::contains(uint64_t key, uint64_t hash) const {
   const size_t mask = slots_.size() - 1;
-  for (size_t i = home(hash); slots_[i].entry != 0; i = (i + 1) & mask) {
+  for (size_t i = home(hash); slots_[i].number != 0; i = (i + 1) & mask) {
     if (slots_[i].key == key) return true;
   }
   return false;
@@ -96,15 +98,15 @@ size_t KeyPostings::count_new(const std::vector<uint64_t>& keys) const {
 
 void KeyPostings::resume() {
   unsigned bits = kInitialSlotBits;
-  while ((size_t{1} << bits) * 3 < entries_.size() * 4 && bits < 32) ++bits;
-  slots_ = MappedArray<Slot>(size_t{1} << bits);
+  while ((size_t{1} << bits) * 3 < sorted_.size() * 4 && bits < 32) ++bits;
+  slots_ = MappedArray<Entry>(size_t{1} << bits);
   slot_bits_ = bits;
   const size_t mask = slots_.size() - 1;
-  for (size_t e = 0; e < entries_.size(); ++e) {
-    const uint64_t key = entries_[e].key;
-    size_t i = home(mix(key));
-    while (slots_[i].entry != 0) i = (i + 1) & mask;
-    slots_[i] = Slot{key, static_cast<uint32_t>(e + 1), 0};
+  for (size_t e = 0; e < sorted_.size(); ++e) {
+    size_t i = home(mix(sorted_[e].key));
+    while (slots_[i].number != 0) i = (i + 1) & mask;
+    slots_[i] = sorted_[e];
+    slots_[i].number = static_cast<uint32_t>(e + 1);
   }
 }
 
@@ -213,39 +215,29 @@ void KeyPostings::flush() {
 }
 
 void KeyPostings::add_doc(uint32_t doc, std::span<const uint64_t> keys, uint32_t* entry_of) {
+  if (sorted_.size() != 0) sorted_.release();  // left readable by resume()
   if (!batch_docs_.empty() && (batch_docs_[0] >> kWindowBits) != (doc >> kWindowBits)) flush();
   // Room for a pair per key, so the large-set path stores without checks.
   uint32_t* const first = reserve_pending(keys.size());
   uint32_t* out = first;
-  uint64_t hashes[kWindow];
-  uint32_t targets[kWindow];
-  for (size_t at = 0; at < keys.size(); at += kWindow) {
-    const size_t n = std::min(kWindow, keys.size() - at);
-    const uint64_t* k = keys.data() + at;
-    for (size_t i = 0; i < n; ++i) {
-      hashes[i] = mix(k[i]);
-      __builtin_prefetch(&slots_[home(hashes[i])]);
+  const size_t n = keys.size();
+  const uint64_t* k = keys.data();
+  for (size_t i = 0; i < std::min(n, kAhead); ++i) __builtin_prefetch(&slots_[home(mix(k[i]))]);
+  for (size_t i = 0; i < n; ++i) {
+    if (i + kAhead < n) __builtin_prefetch(&slots_[home(mix(k[i + kAhead]))]);
+    Entry& e = find(k[i], mix(k[i]));
+    if (entry_of != nullptr) entry_of[i] = e.number - 1;
+    if (e.count > kPromoteAt) {
+      if (e.w[2] == doc) continue;
+      e.w[2] = doc;
+      ++e.count;
+      *out++ = e.w[0];
+    } else if (e.count < kInline) {
+      if (e.count > 0 && e.w[e.count - 1] == doc) continue;
+      e.w[e.count++] = doc;
+    } else if (e.w[2] != doc && append_slow(&e, doc)) {
+      *out++ = e.w[0];
     }
-    // Entries may move while new keys are added: hold them by number.
-    for (size_t i = 0; i < n; ++i) {
-      targets[i] = find(k[i], hashes[i]);
-      __builtin_prefetch(&entries_[targets[i]]);
-    }
-    for (size_t i = 0; i < n; ++i) {
-      Entry& e = entries_[targets[i]];
-      if (e.count > kPromoteAt) {
-        if (e.w[2] == doc) continue;
-        e.w[2] = doc;
-        ++e.count;
-        *out++ = e.w[0];
-      } else if (e.count < kInline) {
-        if (e.count > 0 && e.w[e.count - 1] == doc) continue;
-        e.w[e.count++] = doc;
-      } else if (e.w[2] != doc && append_slow(&e, doc)) {
-        *out++ = e.w[0];
-      }
-    }
-    if (entry_of != nullptr) std::copy(targets, targets + n, entry_of + at);
   }
   // Only documents that reached a large set join the batch.
   if (out == first) return;
@@ -256,27 +248,34 @@ void KeyPostings::add_doc(uint32_t doc, std::span<const uint64_t> keys, uint32_t
 }
 
 void KeyPostings::finish() {
-  slots_.release();
   flush();
   pending_.reset();
   pending_cap_ = 0;
   std::vector<uint32_t>().swap(grouped_);
-  const size_t n = entries_.size();
-  // Note each pooled and large set's posting size while in entry order.
-  for (size_t i = 0; i < n; ++i) {
-    Entry& e = entries_[i];
+  sort_entries();
+  // Note each pooled and large set's posting size.
+  for (size_t i = 0; i < sorted_.size(); ++i) {
+    Entry& e = sorted_[i];
     if (e.count > kPromoteAt) {
       e.w[1] = static_cast<uint32_t>(large_.posting_size(e.w[0]));
     } else if (e.count > kInline) {
       e.w[1] = static_cast<uint32_t>(sorted_ids_posting_size(block(class_of(e.count), e.w[0]), e.count));
     }
   }
-  // Key order: one pass scatters the entries into a new array, bucketed by
-  // the highest bits in which keys differ, then each bucket is sorted.
-  // Hashed keys spread evenly, so the buckets are small enough to sort in
-  // cache.
-  uint64_t differ = 0;
-  for (size_t i = 0; i < n; ++i) differ |= entries_[i].key ^ entries_[0].key;
+}
+
+// One pass scatters the entries from the table into sorted_, bucketed by
+// the highest bits in which keys differ, then each bucket is sorted. Hashed
+// keys spread evenly, so the buckets are small enough to sort in cache.
+void KeyPostings::sort_entries() {
+  const size_t n = keys_;
+  uint64_t differ = 0, some = 0;
+  bool first = true;
+  for (const Entry& e : slots_) {
+    if (e.number == 0) continue;
+    if (first) some = e.key, first = false;
+    differ |= e.key ^ some;
+  }
   const unsigned bits = std::min<unsigned>(kSortBucketBits, static_cast<unsigned>(std::bit_width(n / 64)));
   const unsigned width = static_cast<unsigned>(std::bit_width(differ));
   // With no bucket bits every key is in bucket 0; a shift by 64 would be
@@ -285,32 +284,36 @@ void KeyPostings::finish() {
   const uint64_t mask = (uint64_t{1} << bits) - 1;
   auto bucket = [&](uint64_t key) { return static_cast<size_t>((key >> shift) & mask); };
   std::vector<size_t> starts(mask + 2, 0);
-  for (size_t i = 0; i < n; ++i) ++starts[bucket(entries_[i].key) + 1];
+  for (const Entry& e : slots_) {
+    if (e.number != 0) ++starts[bucket(e.key) + 1];
+  }
   for (size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
   std::vector<size_t> fill(starts.begin(), starts.end() - 1);
-  MappedArray<Entry> sorted(n);
-  for (size_t i = 0; i < n; ++i) sorted[fill[bucket(entries_[i].key)]++] = entries_[i];
-  entries_ = std::move(sorted);
+  sorted_ = MappedArray<Entry>(n);
+  for (const Entry& e : slots_) {
+    if (e.number != 0) sorted_[fill[bucket(e.key)]++] = e;
+  }
+  slots_.release();
   for (size_t b = 0; b + 1 < starts.size(); ++b) {
-    std::sort(entries_.begin() + starts[b], entries_.begin() + starts[b + 1],
+    std::sort(sorted_.begin() + starts[b], sorted_.begin() + starts[b + 1],
               [](const Entry& x, const Entry& y) { return x.key < y.key; });
   }
 }
 
 uint64_t KeyPostings::size(size_t i) const {
-  const Entry& e = entries_[i];
+  const Entry& e = sorted_[i];
   return e.count <= kInline ? sorted_ids_posting_size(e.w, e.count) : e.w[1];
 }
 
 Status KeyPostings::write(size_t i, Sink* sink) {
   // Pooled ids are scattered: fetch those of a set a few keys ahead.
-  if (i + 8 < entries_.size()) {
-    const Entry& ahead = entries_[i + 8];
+  if (i + 8 < sorted_.size()) {
+    const Entry& ahead = sorted_[i + 8];
     if (ahead.count > kInline && ahead.count <= kPromoteAt) {
       __builtin_prefetch(block(class_of(ahead.count), ahead.w[0]));
     }
   }
-  const Entry& e = entries_[i];
+  const Entry& e = sorted_[i];
   if (e.count > kPromoteAt) return large_.write_posting(e.w[0], sink);
   scratch_.clear();
   const uint32_t* ids = e.count <= kInline ? e.w : block(class_of(e.count), e.w[0]);
@@ -319,7 +322,7 @@ Status KeyPostings::write(size_t i, Sink* sink) {
 }
 
 std::vector<uint32_t> KeyPostings::ids(size_t i) const {
-  const Entry& e = entries_[i];
+  const Entry& e = sorted_[i];
   if (e.count > kPromoteAt) return large_.ids(e.w[0]);
   const uint32_t* ids = e.count <= kInline ? e.w : block(class_of(e.count), e.w[0]);
   return std::vector<uint32_t>(ids, ids + e.count);

@@ -5,9 +5,10 @@
 // key), so a set starts inline in its entry (up to 3 ids), moves to pooled
 // blocks of 8, 16, ... ids as it grows, and only past kPromoteAt ids
 // becomes a chain of Roaring containers (ContainerSets), which then takes
-// its ids in batches. Small sets are serialized straight from their ids. A (key, doc) pair costs one
-// probe of a compact hash table and one append; nothing is allocated per
-// pair.
+// its ids in batches. Small sets are serialized straight from their ids.
+// The entries are the slots of an open-addressing table, so a (key, doc)
+// pair costs one probe, usually one cache line, and one append; nothing is
+// allocated per pair.
 #ifndef VELLUM_BUILD_KEY_POSTINGS_H_
 #define VELLUM_BUILD_KEY_POSTINGS_H_
 
@@ -48,26 +49,29 @@ class KeyPostings final : public PostingSource {
   void clear();
 
   // Undoes finish(): rebuilds the lookup table so that collection can go
-  // on where it stopped. Entries stay in key order until the next finish().
+  // on where it stopped. Entry numbers are then the key order, and the
+  // entries stay readable (count(), ids()) until the next add_doc().
   void resume();
 
   // Distinct keys so far, at any time.
-  size_t key_count() const { return entries_.size(); }
+  size_t key_count() const { return keys_; }
 
   // How many of `keys` have no set yet. Only before finish().
   size_t count_new(const std::vector<uint64_t>& keys) const;
 
-  // After finish(): entry i in ascending key order.
-  size_t count() const override { return entries_.size(); }
-  uint64_t key(size_t i) const override { return entries_[i].key; }
+  // After finish() (and resume()): entry i in ascending key order.
+  size_t count() const override { return sorted_.size(); }
+  uint64_t key(size_t i) const override { return sorted_[i].key; }
   uint64_t size(size_t i) const override;
   Status write(size_t i, Sink* sink) override;
   std::vector<uint32_t> ids(size_t i) const;
 
  private:
+  // A table slot while collecting; after finish(), entry i in key order.
   struct Entry {
     uint64_t key;
-    uint32_t count;  // ids in the set
+    uint32_t number;  // 1 + the entry number; 0: an empty slot
+    uint32_t count;   // ids in the set
     // count <= 3: the ids. Up to kPromoteAt: w[0] is the pool block.
     // Beyond: w[0] is the set in large_ (the latest ids may still be
     // pending). From 3 ids on, w[2] is the latest id, which is how a
@@ -75,12 +79,20 @@ class KeyPostings final : public PostingSource {
     // After finish(), w[1] of a pooled or large set is its posting size
     // (below 2^32: at most 65536 containers of 8 KB).
     uint32_t w[3];
+    uint32_t unused;
   };
+  static_assert(sizeof(Entry) == 32, "two slots per cache line");
 
-  uint32_t find(uint64_t key, uint64_t hash);
-  uint32_t find_or_insert(uint64_t key, uint64_t hash);
+  size_t home(uint64_t hash) const { return static_cast<size_t>(hash >> (64 - slot_bits_)); }
+  // The entry of `key`, new (count 0) if the key has none yet. Valid until
+  // the next call: a new entry may grow the table.
+  Entry& find(uint64_t key, uint64_t hash);
+  Entry& find_or_insert(uint64_t key, uint64_t hash);
   bool contains(uint64_t key, uint64_t hash) const;
-  void grow();
+  // Re-inserts every entry into a table of 2^bits slots.
+  void rehash(unsigned bits);
+  // Moves the entries from the table into sorted_, in key order.
+  void sort_entries();
   // Adds `doc` to a set that is not inline with room, nor large; true
   // when the set has just become large and `doc` must join the batch.
   bool append_slow(Entry* e, uint32_t doc);
@@ -112,19 +124,12 @@ class KeyPostings final : public PostingSource {
     uint32_t free_head = UINT32_MAX;  // chain of freed blocks
   };
 
-  // Hash table slot. The key is kept beside its entry number (+ 1; 0 is
-  // empty) so that a lookup reads one slot and no entry: the entries of a
-  // window of keys are then fetched side by side, after the lookups.
-  struct Slot {
-    uint64_t key;
-    uint32_t entry;
-    uint32_t unused;
-  };
-  size_t home(uint64_t hash) const { return static_cast<size_t>(hash >> (64 - slot_bits_)); }
-  MappedArray<Slot> slots_;
+  // Collecting: the table, at most three quarters full. After finish():
+  // empty, and sorted_ holds the entries in key order.
+  MappedArray<Entry> slots_;
   unsigned slot_bits_;
-  // In order of first appearance until finish() sorts them by key.
-  MappedArray<Entry> entries_;
+  size_t keys_ = 0;
+  MappedArray<Entry> sorted_;
   PoolClass pool_[kClasses];
   ContainerSets large_;
 
