@@ -11,7 +11,6 @@ namespace vellum {
 
 namespace {
 
-constexpr unsigned kInitialSlotBits = 12;
 constexpr uint32_t kInline = 3;
 // The home slot of the key this many places ahead is fetched while a key is
 // added, so that the cache misses of a document overlap.
@@ -38,34 +37,47 @@ inline unsigned class_of(uint32_t n) {
 
 }  // namespace
 
-KeyPostings::KeyPostings()
-    : slots_(size_t{1} << kInitialSlotBits), slot_bits_(kInitialSlotBits) {}
+KeyPostings::KeyPostings() : slots_(kInitialSlots) {}
 
-void KeyPostings::rehash(unsigned bits) {
-  MappedArray<Entry> old(size_t{1} << bits);  // zero: every slot empty
+// Table sizes go 2^k, 1.5 * 2^k, 2^(k+1), ...: finer steps than doubling
+// keep a table of 32-byte slots nearer the room its entries need.
+size_t KeyPostings::next_size(size_t slots) {
+  return std::has_single_bit(slots) ? slots + slots / 2 : slots / 3 * 4;
+}
+
+void KeyPostings::place(const Entry& e) {
+  size_t i = home(mix(e.key));
+  while (slots_[i].number != 0) i = next(i);
+  slots_[i] = e;
+}
+
+// Entries lie near their home slot, and home slots keep their order from
+// one size to the next, so reading the old table front to back fills the
+// new one nearly front to back: the old pages are returned as they are
+// read, and the two tables are not whole in memory at once.
+void KeyPostings::rehash(size_t slots) {
+  constexpr size_t kStep = size_t{1} << 15;  // 1 MB of slots
+  MappedArray<Entry> old(slots);  // zero: every slot empty
   std::swap(old, slots_);
-  slot_bits_ = bits;
-  const size_t mask = slots_.size() - 1;
-  for (const Entry& e : old) {
-    if (e.number == 0) continue;
-    size_t i = home(mix(e.key));
-    while (slots_[i].number != 0) i = (i + 1) & mask;
-    slots_[i] = e;
+  for (size_t at = 0; at < old.size(); at += kStep) {
+    const size_t end = std::min(old.size(), at + kStep);
+    for (size_t k = at; k < end; ++k) {
+      if (old[k].number != 0) place(old[k]);
+    }
+    old.discard(at, end);
   }
 }
 
 KeyPostings::Entry& KeyPostings::find_or_insert(uint64_t key, uint64_t hash) {
-  size_t mask = slots_.size() - 1;
   size_t i = home(hash);
-  for (; slots_[i].number != 0; i = (i + 1) & mask) {
+  for (; slots_[i].number != 0; i = next(i)) {
     if (slots_[i].key == key) return slots_[i];
   }
   // At most three quarters full, so that a probe seldom leaves the home
   // slot's line. At 2^32 slots every possible entry still fits.
-  if ((keys_ + 1) * 4 > slots_.size() * 3 && slot_bits_ < 32) {
-    rehash(slot_bits_ + 1);
-    mask = slots_.size() - 1;
-    for (i = home(hash); slots_[i].number != 0; i = (i + 1) & mask) {
+  if ((keys_ + 1) * 4 > slots_.size() * 3 && slots_.size() < kMaxSlots) {
+    rehash(next_size(slots_.size()));
+    for (i = home(hash); slots_[i].number != 0; i = next(i)) {
     }
   }
   // The format caps key counts below 2^32, far beyond what fits in memory,
@@ -83,8 +95,7 @@ inline KeyPostings::Entry& KeyPostings::find(uint64_t key, uint64_t hash) {
 }
 
 bool KeyPostings::contains(uint64_t key, uint64_t hash) const {
-  const size_t mask = slots_.size() - 1;
-  for (size_t i = home(hash); slots_[i].number != 0; i = (i + 1) & mask) {
+  for (size_t i = home(hash); slots_[i].number != 0; i = next(i)) {
     if (slots_[i].key == key) return true;
   }
   return false;
@@ -97,16 +108,13 @@ size_t KeyPostings::count_new(const std::vector<uint64_t>& keys) const {
 }
 
 void KeyPostings::resume() {
-  unsigned bits = kInitialSlotBits;
-  while ((size_t{1} << bits) * 3 < sorted_.size() * 4 && bits < 32) ++bits;
-  slots_ = MappedArray<Entry>(size_t{1} << bits);
-  slot_bits_ = bits;
-  const size_t mask = slots_.size() - 1;
+  size_t slots = kInitialSlots;
+  while (slots * 3 < sorted_.size() * 4 && slots < kMaxSlots) slots = next_size(slots);
+  slots_ = MappedArray<Entry>(slots);
   for (size_t e = 0; e < sorted_.size(); ++e) {
-    size_t i = home(mix(sorted_[e].key));
-    while (slots_[i].number != 0) i = (i + 1) & mask;
-    slots_[i] = sorted_[e];
-    slots_[i].number = static_cast<uint32_t>(e + 1);
+    Entry numbered = sorted_[e];
+    numbered.number = static_cast<uint32_t>(e + 1);
+    place(numbered);
   }
 }
 
@@ -264,18 +272,21 @@ void KeyPostings::finish() {
   }
 }
 
-// One pass scatters the entries from the table into sorted_, bucketed by
-// the highest bits in which keys differ, then each bucket is sorted. Hashed
+// The table becomes sorted_ in place, so that finishing needs no second
+// copy of the entries: the entries are packed to its front, the rest of it
+// is returned, and they are ordered by buckets of the highest bits in which
+// keys differ (a permutation in place), then each bucket is sorted. Hashed
 // keys spread evenly, so the buckets are small enough to sort in cache.
 void KeyPostings::sort_entries() {
-  const size_t n = keys_;
-  uint64_t differ = 0, some = 0;
-  bool first = true;
-  for (const Entry& e : slots_) {
-    if (e.number == 0) continue;
-    if (first) some = e.key, first = false;
-    differ |= e.key ^ some;
+  size_t n = 0;
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (slots_[i].number != 0) slots_[n++] = slots_[i];
   }
+  slots_.resize(n);
+  slots_.shrink_to_fit();
+  Entry* const a = slots_.data();
+  uint64_t differ = 0;
+  for (size_t i = 0; i < n; ++i) differ |= a[i].key ^ a[0].key;
   const unsigned bits = std::min<unsigned>(kSortBucketBits, static_cast<unsigned>(std::bit_width(n / 64)));
   const unsigned width = static_cast<unsigned>(std::bit_width(differ));
   // With no bucket bits every key is in bucket 0; a shift by 64 would be
@@ -284,20 +295,20 @@ void KeyPostings::sort_entries() {
   const uint64_t mask = (uint64_t{1} << bits) - 1;
   auto bucket = [&](uint64_t key) { return static_cast<size_t>((key >> shift) & mask); };
   std::vector<size_t> starts(mask + 2, 0);
-  for (const Entry& e : slots_) {
-    if (e.number != 0) ++starts[bucket(e.key) + 1];
-  }
+  for (size_t i = 0; i < n; ++i) ++starts[bucket(a[i].key) + 1];
   for (size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
   std::vector<size_t> fill(starts.begin(), starts.end() - 1);
-  sorted_ = MappedArray<Entry>(n);
-  for (const Entry& e : slots_) {
-    if (e.number != 0) sorted_[fill[bucket(e.key)]++] = e;
-  }
-  slots_.release();
+  // Each entry taken out of place goes straight to the next free place of
+  // its bucket, displacing the entry there, until one lands home.
   for (size_t b = 0; b + 1 < starts.size(); ++b) {
-    std::sort(sorted_.begin() + starts[b], sorted_.begin() + starts[b + 1],
-              [](const Entry& x, const Entry& y) { return x.key < y.key; });
+    while (fill[b] < starts[b + 1]) {
+      Entry e = a[fill[b]];
+      for (size_t t = bucket(e.key); t != b; t = bucket(e.key)) std::swap(e, a[fill[t]++]);
+      a[fill[b]++] = e;
+    }
+    std::sort(a + starts[b], a + starts[b + 1], [](const Entry& x, const Entry& y) { return x.key < y.key; });
   }
+  sorted_ = std::move(slots_);
 }
 
 uint64_t KeyPostings::size(size_t i) const {

@@ -83,14 +83,22 @@ class KeyPostings final : public PostingSource {
   };
   static_assert(sizeof(Entry) == 32, "two slots per cache line");
 
-  size_t home(uint64_t hash) const { return static_cast<size_t>(hash >> (64 - slot_bits_)); }
+  static constexpr size_t kInitialSlots = 4096;
+  static constexpr size_t kMaxSlots = size_t{1} << 32;
+  static size_t next_size(size_t slots);
+  // The slot a hash maps to: its high 32 bits scaled to the table, so that
+  // home slots follow hash order at every table size.
+  size_t home(uint64_t hash) const { return static_cast<size_t>(((hash >> 32) * slots_.size()) >> 32); }
+  size_t next(size_t i) const { return i + 1 == slots_.size() ? 0 : i + 1; }
+  // Puts an entry whose key is not in the table into its first free slot.
+  void place(const Entry& e);
   // The entry of `key`, new (count 0) if the key has none yet. Valid until
   // the next call: a new entry may grow the table.
   Entry& find(uint64_t key, uint64_t hash);
   Entry& find_or_insert(uint64_t key, uint64_t hash);
   bool contains(uint64_t key, uint64_t hash) const;
-  // Re-inserts every entry into a table of 2^bits slots.
-  void rehash(unsigned bits);
+  // Re-inserts every entry into a table of `slots` slots.
+  void rehash(size_t slots);
   // Moves the entries from the table into sorted_, in key order.
   void sort_entries();
   // Adds `doc` to a set that is not inline with room, nor large; true
@@ -127,7 +135,6 @@ class KeyPostings final : public PostingSource {
   // Collecting: the table, at most three quarters full. After finish():
   // empty, and sorted_ holds the entries in key order.
   MappedArray<Entry> slots_;
-  unsigned slot_bits_;
   size_t keys_ = 0;
   MappedArray<Entry> sorted_;
   PoolClass pool_[kClasses];

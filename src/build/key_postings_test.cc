@@ -187,5 +187,40 @@ TEST(KeyPostings, ResumeAfterFinishContinuesEverySet) {
   expect_collected(&postings, want);
 }
 
+// Enough keys for the table to grow through several sizes, with keys
+// that crowd a few home slots (small packed values) beside hashed ones, an
+// entry number per key in order of first appearance, and a finish and
+// resume between sizes.
+TEST(KeyPostings, TableGrowthKeepsEveryKeyAndNumber) {
+  std::mt19937_64 rng(21);
+  IdSets want;
+  for (uint64_t k = 0; k < 30000; ++k) want[k] = sample(rng, 40, 1 + k % 3);
+  for (int k = 0; k < 30000; ++k) want[rng()] = sample(rng, 40, 1 + rng() % 5);
+  std::vector<std::vector<uint64_t>> by_doc(40);
+  for (const auto& [key, ids] : want) {
+    for (uint32_t id : ids) by_doc[id].push_back(key);
+  }
+  KeyPostings postings;
+  std::map<uint64_t, uint32_t> number;
+  for (uint32_t d = 0; d < by_doc.size(); ++d) {
+    std::shuffle(by_doc[d].begin(), by_doc[d].end(), rng);
+    std::vector<uint32_t> entry_of(by_doc[d].size());
+    postings.add_doc(d, by_doc[d], entry_of.data());
+    for (size_t i = 0; i < entry_of.size(); ++i) {
+      auto [it, fresh] = number.emplace(by_doc[d][i], static_cast<uint32_t>(number.size()));
+      ASSERT_EQ(entry_of[i], it->second) << "doc " << d << " key " << by_doc[d][i];
+    }
+    if (d == 20) {
+      postings.finish();
+      postings.resume();
+      // Resumed entries are numbered in key order.
+      number.clear();
+      for (size_t i = 0; i < postings.count(); ++i) number[postings.key(i)] = static_cast<uint32_t>(i);
+    }
+  }
+  postings.finish();
+  expect_collected(&postings, want);
+}
+
 }  // namespace
 }  // namespace vellum

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <type_traits>
@@ -78,6 +79,26 @@ class MappedArray {
   void push_back(const T& v) {
     resize(size_ + 1);
     data_[size_ - 1] = v;
+  }
+  // Returns the pages that lie wholly within elements [first, last) to the
+  // system; those elements then read as zero.
+  void discard(size_t first, size_t last) {
+    constexpr size_t kPage = 4096;
+    const uintptr_t base = reinterpret_cast<uintptr_t>(data_);
+    const uintptr_t from = (base + first * sizeof(T) + kPage - 1) / kPage * kPage;
+    const uintptr_t to = (base + last * sizeof(T)) / kPage * kPage;
+    if (from < to) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+  }
+  // Returns the pages beyond size() to the system.
+  void shrink_to_fit() {
+    constexpr size_t kPage = 4096;
+    const size_t bytes = (size_ * sizeof(T) + kPage - 1) / kPage * kPage;
+    if (bytes == 0) return release();
+    if (bytes >= bytes_) return;
+    // Shrinking in place cannot fail for lack of memory or move the data.
+    if (mremap(data_, bytes_, bytes, 0) == MAP_FAILED) return;
+    bytes_ = bytes;
+    used_ = size_;
   }
   void release() {
     if (data_ != nullptr) munmap(data_, bytes_);
