@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "analysis/ascii_stage.h"
+#include "analysis/key_char_table.h"
 #include "analysis/unicode.h"
 #include "analysis/unicode_record.h"
 #include "analysis/utf8.h"
@@ -45,7 +46,7 @@ constexpr uint64_t kFnv1aPrime3 = kFnv1aPrime * kFnv1aPrime * kFnv1aPrime;
 // FNV-1a 64 over the gram as UTF-32LE. XOR with a zero byte changes
 // nothing, so below U+10000 the two high bytes are one multiplication by
 // the prime cubed: the same hash with half the multiplications.
-uint64_t fnv1a_utf32le(const char32_t* cps, size_t n) {
+[[gnu::always_inline]] inline uint64_t fnv1a_utf32le(const char32_t* cps, size_t n) {
   uint64_t h = kFnv1aOffset;
   for (size_t i = 0; i < n; ++i) {
     const uint32_t c = cps[i];
@@ -57,6 +58,50 @@ uint64_t fnv1a_utf32le(const char32_t* cps, size_t n) {
     for (int b = 0; b < 4; ++b) h = fnv1a_byte(h, static_cast<uint8_t>(c >> (8 * b)));
   }
   return h;
+}
+
+// One character into a running FNV-1a 64 over UTF-32LE: fnv1a_utf32le()
+// is this for each character in turn, from kFnv1aOffset.
+[[gnu::always_inline]] inline uint64_t fnv1a_char(uint64_t h, char32_t c) {
+  if (c < 0x10000) [[likely]] {
+    h = fnv1a_byte(h, static_cast<uint8_t>(c));
+    return (h ^ (c >> 8)) * kFnv1aPrime3;
+  }
+  for (int b = 0; b < 4; ++b) h = fnv1a_byte(h, static_cast<uint8_t>(c >> (8 * b)));
+  return h;
+}
+
+// The hashes of the trigrams to come, carried along a word: `one` has
+// taken the word's last character and `two` its last two, so the key of
+// the trigram that the next character ends is one step from `two`, and
+// no gram is hashed from the start. Each step needs the states of the
+// character before it; hashes that go with no trigram are never used.
+struct TrigramHashes {
+  uint64_t one = kFnv1aOffset;
+  uint64_t two = kFnv1aOffset;
+
+  // Takes `c`, the next kept character; returns the hash of the trigram
+  // that it ends.
+  uint64_t push(char32_t c) {
+    const uint64_t key = fnv1a_char(two, c);
+    two = fnv1a_char(one, c);
+    one = fnv1a_char(kFnv1aOffset, c);
+    return key;
+  }
+
+  // The states after the last characters of `word` (`len` of them), as
+  // when the ASCII path has taken characters without them.
+  void restart(const char32_t* word, size_t len) {
+    if (len >= 1) one = fnv1a_char(kFnv1aOffset, word[len - 1]);
+    if (len >= 2) two = fnv1a_char(fnv1a_char(kFnv1aOffset, word[len - 2]), word[len - 1]);
+  }
+};
+
+// True when the 8 bytes at `p` are all ASCII.
+inline bool ascii8(const char* p) {
+  uint64_t a;
+  std::memcpy(&a, p, 8);
+  return (a & 0x8080808080808080ULL) == 0;
 }
 
 // utf8::decode, with the two- and three-byte forms of most scripts inline.
@@ -154,7 +199,7 @@ inline void NgramKeyer::insert(uint64_t key) {
 const std::vector<uint64_t>& NgramKeyer::keys(std::string_view text, size_t gram_size,
                                               bool fold_case) {
   reset_set(text.size());
-  scan<true>(text, gram_size, fold_case, nullptr);
+  scan<true, false>(text, gram_size, fold_case, nullptr);
   return out_;
 }
 
@@ -165,7 +210,8 @@ std::span<const uint64_t> NgramKeyer::grams(std::string_view text, size_t gram_s
     grams_cap_ = std::max(text.size(), grams_cap_ * 2);
     grams_ = std::make_unique_for_overwrite<uint64_t[]>(grams_cap_);
   }
-  const uint64_t* end = scan<false>(text, gram_size, fold_case, grams_.get());
+  const uint64_t* end = gram_size == 3 ? scan<false, true>(text, 3, fold_case, grams_.get())
+                                       : scan<false, false>(text, gram_size, fold_case, grams_.get());
   return {grams_.get(), static_cast<size_t>(end - grams_.get())};
 }
 
@@ -299,13 +345,17 @@ size_t NgramKeyer::staged_ascii_grams(std::string_view text, size_t pos, size_t 
 
 // One pass over the text. With kDistinct each key goes through the set of
 // seen keys into out_; otherwise every key is stored at `out`, and the end
-// of what was stored is returned.
-template <bool kDistinct>
+// of what was stored is returned. kTrigrams (with gram_size 3) hashes grams
+// through TrigramHashes rather than from the word.
+template <bool kDistinct, bool kTrigrams>
 uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_case,
                            uint64_t* out) {
   const size_t n = gram_size;
   if (n == 0) return out;
   const std::array<uint8_t, 128>& ascii = fold_case ? kAsciiFolded : kAsciiExact;
+  const unicode::KeyCharTable& key_table = unicode::KeyCharTable::get();
+  const uint8_t* const key_index = key_table.index();
+  const unicode::KeyCharEntry* const key_entries = key_table.entries(fold_case);
 
   // Kept characters of the current word. Only the last n matter for a key,
   // but hashed grams read them back, so the word is kept whole.
@@ -314,18 +364,19 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
   size_t len = 0;        // characters of the current word
   size_t ascii_run = 0;  // trailing characters of the word below U+0080
   uint64_t packed = 0;   // those characters, 8 bits each, last one lowest
+  TrigramHashes hashes;
 
   const char* const begin = text.data();
   const size_t size = text.size();
   size_t pos = 0;
   while (pos < size) {
     if constexpr (!kDistinct) {
-      // Lone ASCII bytes, as between the words of other scripts, are
+      // Short ASCII pieces, as between the words of other scripts, are
       // cheaper here than through the set-up of the ASCII path.
-      if (n >= 3 && n <= 8 && size - pos >= 2 &&
-          ((static_cast<uint8_t>(begin[pos]) | static_cast<uint8_t>(begin[pos + 1])) < 0x80)) {
+      if (n >= 3 && n <= 8 && size - pos >= 8 && ascii8(begin + pos)) {
         pos = ascii_grams(text, pos, n, fold_case, ascii, &word, &len, &ascii_run, &packed, &out);
         if (pos == size) break;
+        if constexpr (kTrigrams) hashes.restart(word, len);
       }
     }
     const uint8_t b = static_cast<uint8_t>(begin[pos]);
@@ -342,8 +393,14 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
       ++ascii_run;
     } else {
       size_t at = pos;  // pos itself stays in a register
-      c = unicode::key_char_inline(decode_at(text, &at), fold_case);
+      const char32_t cp = decode_at(text, &at);
       pos = at;
+      if (cp < unicode::KeyCharTable::kLimit) {
+        const unicode::KeyCharEntry& e = key_entries[key_index[cp]];
+        c = (cp & e.mask) + e.add;
+      } else {
+        c = unicode::key_char_inline(cp, fold_case);
+      }
       if (c == unicode::kSplitChar) {
         len = 0, ascii_run = 0;
         continue;
@@ -359,8 +416,15 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
 
     if (len == word_.size()) word = grow_word();
     word[len++] = c;
-    if (len < n) continue;
-    const uint64_t key = gram_key(word, len, n, ascii_run, packed);
+    uint64_t key;
+    if constexpr (kTrigrams) {
+      const uint64_t hashed = hashes.push(c);
+      if (len < 3) continue;
+      key = ascii_run >= 3 ? packed & 0xFFFFFF : hashed;
+    } else {
+      if (len < n) continue;
+      key = gram_key(word, len, n, ascii_run, packed);
+    }
     if constexpr (kDistinct) {
       insert(key);
     } else {

@@ -39,7 +39,7 @@ class NgramKeyer {
     uint32_t stamp;
   };
 
-  template <bool kDistinct>
+  template <bool kDistinct, bool kTrigrams>
   uint64_t* scan(std::string_view text, size_t gram_size, bool fold_case, uint64_t* out);
   size_t ascii_grams(std::string_view text, size_t pos, size_t n, bool fold_case,
                      const std::array<uint8_t, 128>& ascii, char32_t** word, size_t* len,
