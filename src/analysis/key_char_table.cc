@@ -1,8 +1,8 @@
 #include "analysis/key_char_table.h"
 
-#include <cstdlib>
-
 #include "analysis/unicode.h"
+#include "analysis/unicode_record.h"
+#include "analysis/unicode_tables.h"
 
 namespace vellum::unicode {
 namespace {
@@ -15,31 +15,17 @@ KeyCharEntry entry_for(char32_t cp, bool fold) {
 
 }  // namespace
 
-const KeyCharTable& KeyCharTable::get() {
-  static const KeyCharTable table;
-  return table;
-}
+const KeyCharTable KeyCharTable::instance;
 
-KeyCharTable::KeyCharTable() {
-  // Code points that map alike share an entry: the pair of entries, folded
-  // and exact, is what tells them apart.
+KeyCharTable::KeyCharTable() : index_{}, entries_{} {
+  // key_char() depends on a code point only through its record (the
+  // lowercase delta is the record's), so one entry serves all of them.
+  static_assert(sizeof(tables::kLeaf[0]) == 1, "record indices fit a byte");
   for (char32_t cp = 0; cp < kLimit; ++cp) {
-    const KeyCharEntry exact = entry_for(cp, false);
-    const KeyCharEntry folded = entry_for(cp, true);
-    size_t i = 0;
-    while (i < count_ && !(entries_[0][i].mask == exact.mask && entries_[0][i].add == exact.add &&
-                           entries_[1][i].mask == folded.mask && entries_[1][i].add == folded.add)) {
-      ++i;
-    }
-    if (i == count_) {
-      // The Unicode data has far fewer kinds of character than this; more
-      // would mean broken tables, not a case to handle.
-      if (count_ == kMaxEntries) std::abort();
-      entries_[0][count_] = exact;
-      entries_[1][count_] = folded;
-      ++count_;
-    }
-    index_[cp] = static_cast<uint8_t>(i);
+    const size_t r = static_cast<size_t>(&record(cp) - tables::kRecords);
+    index_[cp] = static_cast<uint8_t>(r);
+    entries_[r][0] = entry_for(cp, false);
+    entries_[r][1] = entry_for(cp, true);
   }
 }
 

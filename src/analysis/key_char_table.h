@@ -1,8 +1,9 @@
 // A flat form of unicode::key_char() for the Basic Multilingual Plane, for
 // the n-gram keyer's loop over non-ASCII text: one byte per code point
-// names an entry, and the entry turns the code point into its key
-// character without a branch. It gives exactly key_char(cp, fold) for
-// every cp below U+10000; other code points are key_char()'s.
+// names its Unicode record, and the record's entry turns the code point
+// into its key character without a branch. It gives exactly
+// key_char(cp, fold) for every cp below U+10000; other code points are
+// key_char()'s.
 #ifndef VELLUM_ANALYSIS_KEY_CHAR_TABLE_H_
 #define VELLUM_ANALYSIS_KEY_CHAR_TABLE_H_
 
@@ -22,29 +23,24 @@ struct KeyCharEntry {
 class KeyCharTable {
  public:
   static constexpr char32_t kLimit = 0x10000;
-  static constexpr size_t kMaxEntries = 256;
+  static constexpr size_t kMaxRecords = 256;
 
-  // The one table, built from the Unicode tables on first use and never
-  // changed afterwards.
-  static const KeyCharTable& get();
-
-  const uint8_t* index() const { return index_; }
-  const KeyCharEntry* entries(bool fold) const { return entries_[fold ? 1 : 0]; }
+  // The one table, built from the Unicode tables when the library loads
+  // and constant from then on. An object rather than pointers, so that the
+  // keyer's loop addresses it without registers to hold them.
+  static const KeyCharTable instance;
 
   // key_char(cp, fold) for cp < kLimit.
   char32_t lookup(char32_t cp, bool fold) const {
-    const KeyCharEntry& e = entries(fold)[index_[cp]];
+    const KeyCharEntry& e = entries_[index_[cp]][fold ? 1 : 0];
     return (cp & e.mask) + e.add;
   }
-
-  size_t entry_count() const { return count_; }
 
  private:
   KeyCharTable();
 
-  uint8_t index_[kLimit];
-  KeyCharEntry entries_[2][kMaxEntries];
-  size_t count_ = 0;
+  uint8_t index_[kLimit];                 // Unicode record of each code point
+  KeyCharEntry entries_[kMaxRecords][2];  // per record: exact, folded
 };
 
 }  // namespace vellum::unicode

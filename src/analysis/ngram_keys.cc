@@ -75,18 +75,16 @@ constexpr uint64_t kFnv1aPrime3 = kFnv1aPrime * kFnv1aPrime * kFnv1aPrime;
 // taken the word's last character and `two` its last two, so the key of
 // the trigram that the next character ends is one step from `two`, and
 // no gram is hashed from the start. Each step needs the states of the
-// character before it; hashes that go with no trigram are never used.
+// character before it; states of a word too short for them are never
+// used.
 struct TrigramHashes {
   uint64_t one = kFnv1aOffset;
   uint64_t two = kFnv1aOffset;
 
-  // Takes `c`, the next kept character; returns the hash of the trigram
-  // that it ends.
-  uint64_t push(char32_t c) {
-    const uint64_t key = fnv1a_char(two, c);
+  // Takes `c`, the next kept character.
+  void push(char32_t c) {
     two = fnv1a_char(one, c);
     one = fnv1a_char(kFnv1aOffset, c);
-    return key;
   }
 
   // The states after the last characters of `word` (`len` of them), as
@@ -353,9 +351,6 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
   const size_t n = gram_size;
   if (n == 0) return out;
   const std::array<uint8_t, 128>& ascii = fold_case ? kAsciiFolded : kAsciiExact;
-  const unicode::KeyCharTable& key_table = unicode::KeyCharTable::get();
-  const uint8_t* const key_index = key_table.index();
-  const unicode::KeyCharEntry* const key_entries = key_table.entries(fold_case);
 
   // Kept characters of the current word. Only the last n matter for a key,
   // but hashed grams read them back, so the word is kept whole.
@@ -370,18 +365,21 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
   const size_t size = text.size();
   size_t pos = 0;
   while (pos < size) {
-    if constexpr (!kDistinct) {
-      // Short ASCII pieces, as between the words of other scripts, are
-      // cheaper here than through the set-up of the ASCII path.
-      if (n >= 3 && n <= 8 && size - pos >= 8 && ascii8(begin + pos)) {
-        pos = ascii_grams(text, pos, n, fold_case, ascii, &word, &len, &ascii_run, &packed, &out);
-        if (pos == size) break;
-        if constexpr (kTrigrams) hashes.restart(word, len);
-      }
-    }
     const uint8_t b = static_cast<uint8_t>(begin[pos]);
     char32_t c;
     if (b < 0x80) {
+      if constexpr (!kDistinct) {
+        // Short ASCII pieces, as between the words of other scripts, are
+        // cheaper here than through the set-up of the ASCII path, and so
+        // are the first characters after a multi-byte one in a word, whose
+        // grams are hashed.
+        if (n >= 3 && n <= 8 && (ascii_run + 1 >= n || ascii_run == len) && size - pos >= 8 &&
+            ascii8(begin + pos)) {
+          pos = ascii_grams(text, pos, n, fold_case, ascii, &word, &len, &ascii_run, &packed, &out);
+          if constexpr (kTrigrams) hashes.restart(word, len);
+          continue;  // at a multi-byte character or the end
+        }
+      }
       ++pos;
       const uint8_t cls = ascii[b];
       if (cls <= kSplit) {
@@ -396,8 +394,7 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
       const char32_t cp = decode_at(text, &at);
       pos = at;
       if (cp < unicode::KeyCharTable::kLimit) {
-        const unicode::KeyCharEntry& e = key_entries[key_index[cp]];
-        c = (cp & e.mask) + e.add;
+        c = unicode::KeyCharTable::instance.lookup(cp, fold_case);
       } else {
         c = unicode::key_char_inline(cp, fold_case);
       }
@@ -418,9 +415,10 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
     word[len++] = c;
     uint64_t key;
     if constexpr (kTrigrams) {
-      const uint64_t hashed = hashes.push(c);
+      const uint64_t two = hashes.two;
+      hashes.push(c);
       if (len < 3) continue;
-      key = ascii_run >= 3 ? packed & 0xFFFFFF : hashed;
+      key = ascii_run >= 3 ? packed & 0xFFFFFF : fnv1a_char(two, c);
     } else {
       if (len < n) continue;
       key = gram_key(word, len, n, ascii_run, packed);
