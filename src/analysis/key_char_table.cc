@@ -15,7 +15,10 @@ KeyCharEntry entry_for(char32_t cp, bool fold) {
 
 }  // namespace
 
-const KeyCharTable KeyCharTable::instance;
+const KeyCharTable& KeyCharTable::get() {
+  static const KeyCharTable table;
+  return table;
+}
 
 KeyCharTable::KeyCharTable() : index_{}, entries_{} {
   // key_char() depends on a code point only through its record (the

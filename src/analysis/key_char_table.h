@@ -25,10 +25,10 @@ class KeyCharTable {
   static constexpr char32_t kLimit = 0x10000;
   static constexpr size_t kMaxRecords = 256;
 
-  // The one table, built from the Unicode tables when the library loads
-  // and constant from then on. An object rather than pointers, so that the
-  // keyer's loop addresses it without registers to hold them.
-  static const KeyCharTable instance;
+  // The one table, built from the Unicode tables on first use (so that no
+  // order of static initialisation can see it unbuilt) and constant from
+  // then on.
+  static const KeyCharTable& get();
 
   // key_char(cp, fold) for cp < kLimit.
   char32_t lookup(char32_t cp, bool fold) const {

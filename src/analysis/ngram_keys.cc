@@ -230,6 +230,12 @@ char32_t* NgramKeyer::grow_word() {
   return word_.data();
 }
 
+char32_t* NgramKeyer::grow_word(size_t* capacity) {
+  char32_t* word = grow_word();
+  *capacity = word_.size();
+  return word;
+}
+
 // The grams of the ASCII bytes from `pos` on, until the first byte of a
 // multi-byte character or the end; returns where it stopped. State is
 // that of scan(). Word boundaries and dropped characters are too frequent
@@ -351,11 +357,13 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
   const size_t n = gram_size;
   if (n == 0) return out;
   const std::array<uint8_t, 128>& ascii = fold_case ? kAsciiFolded : kAsciiExact;
+  const unicode::KeyCharTable& key_table = unicode::KeyCharTable::get();
 
   // Kept characters of the current word. Only the last n matter for a key,
   // but hashed grams read them back, so the word is kept whole.
   if (word_.size() < 64) word_.resize(64);
   char32_t* word = word_.data();
+  size_t word_cap = word_.size();
   size_t len = 0;        // characters of the current word
   size_t ascii_run = 0;  // trailing characters of the word below U+0080
   uint64_t packed = 0;   // those characters, 8 bits each, last one lowest
@@ -394,24 +402,22 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
       const char32_t cp = decode_at(text, &at);
       pos = at;
       if (cp < unicode::KeyCharTable::kLimit) {
-        c = unicode::KeyCharTable::instance.lookup(cp, fold_case);
+        c = key_table.lookup(cp, fold_case);
       } else {
         c = unicode::key_char_inline(cp, fold_case);
       }
-      if (c == unicode::kSplitChar) {
-        len = 0, ascii_run = 0;
-        continue;
-      }
-      if (c == unicode::kDropChar) continue;
-      if (c < 0x80) {
+      if (c - 0x80 < unicode::kDropChar - 0x80) [[likely]] {  // kept, not ASCII
+        ascii_run = 0;
+      } else if (c < 0x80) {
         packed = (packed << 8) | c;
         ++ascii_run;
       } else {
-        ascii_run = 0;
+        if (c == unicode::kSplitChar) len = 0, ascii_run = 0;
+        continue;
       }
     }
 
-    if (len == word_.size()) word = grow_word();
+    if (len == word_cap) word = grow_word(&word_cap);
     word[len++] = c;
     uint64_t key;
     if constexpr (kTrigrams) {

@@ -48,6 +48,7 @@ class NgramKeyer {
                             char32_t* word, size_t* len, size_t* ascii_run, uint64_t* packed,
                             uint64_t** out);
   char32_t* grow_word();
+  char32_t* grow_word(size_t* capacity);
   static uint64_t gram_key(const char32_t* word, size_t len, size_t n, size_t ascii_run,
                            uint64_t packed);
   void reset_set(size_t text_bytes);
