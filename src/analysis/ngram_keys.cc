@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "analysis/ascii_stage.h"
+#include "analysis/key_char_table.h"
 #include "analysis/unicode.h"
 #include "analysis/unicode_record.h"
 #include "analysis/utf8.h"
@@ -45,7 +46,7 @@ constexpr uint64_t kFnv1aPrime3 = kFnv1aPrime * kFnv1aPrime * kFnv1aPrime;
 // FNV-1a 64 over the gram as UTF-32LE. XOR with a zero byte changes
 // nothing, so below U+10000 the two high bytes are one multiplication by
 // the prime cubed: the same hash with half the multiplications.
-uint64_t fnv1a_utf32le(const char32_t* cps, size_t n) {
+[[gnu::always_inline]] inline uint64_t fnv1a_utf32le(const char32_t* cps, size_t n) {
   uint64_t h = kFnv1aOffset;
   for (size_t i = 0; i < n; ++i) {
     const uint32_t c = cps[i];
@@ -57,6 +58,48 @@ uint64_t fnv1a_utf32le(const char32_t* cps, size_t n) {
     for (int b = 0; b < 4; ++b) h = fnv1a_byte(h, static_cast<uint8_t>(c >> (8 * b)));
   }
   return h;
+}
+
+// One character into a running FNV-1a 64 over UTF-32LE: fnv1a_utf32le()
+// is this for each character in turn, from kFnv1aOffset.
+[[gnu::always_inline]] inline uint64_t fnv1a_char(uint64_t h, char32_t c) {
+  if (c < 0x10000) [[likely]] {
+    h = fnv1a_byte(h, static_cast<uint8_t>(c));
+    return (h ^ (c >> 8)) * kFnv1aPrime3;
+  }
+  for (int b = 0; b < 4; ++b) h = fnv1a_byte(h, static_cast<uint8_t>(c >> (8 * b)));
+  return h;
+}
+
+// The hashes of the trigrams to come, carried along a word: `one` has
+// taken the word's last character and `two` its last two, so the key of
+// the trigram that the next character ends is one step from `two`, and
+// no gram is hashed from the start. Each step needs the states of the
+// character before it; states of a word too short for them are never
+// used.
+struct TrigramHashes {
+  uint64_t one = kFnv1aOffset;
+  uint64_t two = kFnv1aOffset;
+
+  // Takes `c`, the next kept character.
+  void push(char32_t c) {
+    two = fnv1a_char(one, c);
+    one = fnv1a_char(kFnv1aOffset, c);
+  }
+
+  // The states after the last characters of `word` (`len` of them), as
+  // when the ASCII path has taken characters without them.
+  void restart(const char32_t* word, size_t len) {
+    if (len >= 1) one = fnv1a_char(kFnv1aOffset, word[len - 1]);
+    if (len >= 2) two = fnv1a_char(fnv1a_char(kFnv1aOffset, word[len - 2]), word[len - 1]);
+  }
+};
+
+// True when the 8 bytes at `p` are all ASCII.
+inline bool ascii8(const char* p) {
+  uint64_t a;
+  std::memcpy(&a, p, 8);
+  return (a & 0x8080808080808080ULL) == 0;
 }
 
 // utf8::decode, with the two- and three-byte forms of most scripts inline.
@@ -154,7 +197,7 @@ inline void NgramKeyer::insert(uint64_t key) {
 const std::vector<uint64_t>& NgramKeyer::keys(std::string_view text, size_t gram_size,
                                               bool fold_case) {
   reset_set(text.size());
-  scan<true>(text, gram_size, fold_case, nullptr);
+  scan<true, false>(text, gram_size, fold_case, nullptr);
   return out_;
 }
 
@@ -165,7 +208,8 @@ std::span<const uint64_t> NgramKeyer::grams(std::string_view text, size_t gram_s
     grams_cap_ = std::max(text.size(), grams_cap_ * 2);
     grams_ = std::make_unique_for_overwrite<uint64_t[]>(grams_cap_);
   }
-  const uint64_t* end = scan<false>(text, gram_size, fold_case, grams_.get());
+  const uint64_t* end = gram_size == 3 ? scan<false, true>(text, 3, fold_case, grams_.get())
+                                       : scan<false, false>(text, gram_size, fold_case, grams_.get());
   return {grams_.get(), static_cast<size_t>(end - grams_.get())};
 }
 
@@ -184,6 +228,12 @@ inline uint64_t NgramKeyer::gram_key(const char32_t* word, size_t len, size_t n,
 char32_t* NgramKeyer::grow_word() {
   word_.resize(word_.size() * 2);
   return word_.data();
+}
+
+char32_t* NgramKeyer::grow_word(size_t* capacity) {
+  char32_t* word = grow_word();
+  *capacity = word_.size();
+  return word;
 }
 
 // The grams of the ASCII bytes from `pos` on, until the first byte of a
@@ -299,38 +349,45 @@ size_t NgramKeyer::staged_ascii_grams(std::string_view text, size_t pos, size_t 
 
 // One pass over the text. With kDistinct each key goes through the set of
 // seen keys into out_; otherwise every key is stored at `out`, and the end
-// of what was stored is returned.
-template <bool kDistinct>
+// of what was stored is returned. kTrigrams (with gram_size 3) hashes grams
+// through TrigramHashes rather than from the word.
+template <bool kDistinct, bool kTrigrams>
 uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_case,
                            uint64_t* out) {
   const size_t n = gram_size;
   if (n == 0) return out;
   const std::array<uint8_t, 128>& ascii = fold_case ? kAsciiFolded : kAsciiExact;
+  const unicode::KeyCharTable& key_table = unicode::KeyCharTable::get();
 
   // Kept characters of the current word. Only the last n matter for a key,
   // but hashed grams read them back, so the word is kept whole.
   if (word_.size() < 64) word_.resize(64);
   char32_t* word = word_.data();
+  size_t word_cap = word_.size();
   size_t len = 0;        // characters of the current word
   size_t ascii_run = 0;  // trailing characters of the word below U+0080
   uint64_t packed = 0;   // those characters, 8 bits each, last one lowest
+  TrigramHashes hashes;
 
   const char* const begin = text.data();
   const size_t size = text.size();
   size_t pos = 0;
   while (pos < size) {
-    if constexpr (!kDistinct) {
-      // Lone ASCII bytes, as between the words of other scripts, are
-      // cheaper here than through the set-up of the ASCII path.
-      if (n >= 3 && n <= 8 && size - pos >= 2 &&
-          ((static_cast<uint8_t>(begin[pos]) | static_cast<uint8_t>(begin[pos + 1])) < 0x80)) {
-        pos = ascii_grams(text, pos, n, fold_case, ascii, &word, &len, &ascii_run, &packed, &out);
-        if (pos == size) break;
-      }
-    }
     const uint8_t b = static_cast<uint8_t>(begin[pos]);
     char32_t c;
     if (b < 0x80) {
+      if constexpr (!kDistinct) {
+        // Short ASCII pieces, as between the words of other scripts, are
+        // cheaper here than through the set-up of the ASCII path, and so
+        // are the first characters after a multi-byte one in a word, whose
+        // grams are hashed.
+        if (n >= 3 && n <= 8 && (ascii_run + 1 >= n || ascii_run == len) && size - pos >= 8 &&
+            ascii8(begin + pos)) {
+          pos = ascii_grams(text, pos, n, fold_case, ascii, &word, &len, &ascii_run, &packed, &out);
+          if constexpr (kTrigrams) hashes.restart(word, len);
+          continue;  // at a multi-byte character or the end
+        }
+      }
       ++pos;
       const uint8_t cls = ascii[b];
       if (cls <= kSplit) {
@@ -342,25 +399,36 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
       ++ascii_run;
     } else {
       size_t at = pos;  // pos itself stays in a register
-      c = unicode::key_char_inline(decode_at(text, &at), fold_case);
+      const char32_t cp = decode_at(text, &at);
       pos = at;
-      if (c == unicode::kSplitChar) {
-        len = 0, ascii_run = 0;
-        continue;
+      if (cp < unicode::KeyCharTable::kLimit) {
+        c = key_table.lookup(cp, fold_case);
+      } else {
+        c = unicode::key_char_inline(cp, fold_case);
       }
-      if (c == unicode::kDropChar) continue;
-      if (c < 0x80) {
+      if (c - 0x80 < unicode::kDropChar - 0x80) [[likely]] {  // kept, not ASCII
+        ascii_run = 0;
+      } else if (c < 0x80) {
         packed = (packed << 8) | c;
         ++ascii_run;
       } else {
-        ascii_run = 0;
+        if (c == unicode::kSplitChar) len = 0, ascii_run = 0;
+        continue;
       }
     }
 
-    if (len == word_.size()) word = grow_word();
+    if (len == word_cap) word = grow_word(&word_cap);
     word[len++] = c;
-    if (len < n) continue;
-    const uint64_t key = gram_key(word, len, n, ascii_run, packed);
+    uint64_t key;
+    if constexpr (kTrigrams) {
+      const uint64_t two = hashes.two;
+      hashes.push(c);
+      if (len < 3) continue;
+      key = ascii_run >= 3 ? packed & 0xFFFFFF : fnv1a_char(two, c);
+    } else {
+      if (len < n) continue;
+      key = gram_key(word, len, n, ascii_run, packed);
+    }
     if constexpr (kDistinct) {
       insert(key);
     } else {

@@ -39,7 +39,7 @@ class NgramKeyer {
     uint32_t stamp;
   };
 
-  template <bool kDistinct>
+  template <bool kDistinct, bool kTrigrams>
   uint64_t* scan(std::string_view text, size_t gram_size, bool fold_case, uint64_t* out);
   size_t ascii_grams(std::string_view text, size_t pos, size_t n, bool fold_case,
                      const std::array<uint8_t, 128>& ascii, char32_t** word, size_t* len,
@@ -48,6 +48,7 @@ class NgramKeyer {
                             char32_t* word, size_t* len, size_t* ascii_run, uint64_t* packed,
                             uint64_t** out);
   char32_t* grow_word();
+  char32_t* grow_word(size_t* capacity);
   static uint64_t gram_key(const char32_t* word, size_t len, size_t n, size_t ascii_run,
                            uint64_t packed);
   void reset_set(size_t text_bytes);

@@ -390,5 +390,38 @@ TEST(NgramKeyerRandom, LongWordsAcrossStages) {
   }
 }
 
+TEST(NgramKeyerRandom, TrigramsOverMixedScripts) {
+  // Trigram hashes are carried along a word from character to character;
+  // these words mix letters of several scripts (astral ones and ones that
+  // fold to ASCII among them) with ASCII pieces of every length, so that
+  // the ASCII path takes over and hands back at every point of a word.
+  static const std::vector<std::string> letters = {
+      "\u0436", "\u0416", "\u0628", "\u4E2D", "\u3042", "\u00E9", "\u00C9", "\u03A3",
+      "\u212A", "\u0130", "\U00010400", "\U00020000", "\u0660"};
+  static const std::vector<std::string> others = {"\u3001", "\u00AB", "\u0301", "\u3000",
+                                                  "\u00A0", "\xE4\xB8", "\xFF", "\uFFFD"};
+  std::mt19937_64 rng(0x74726967);
+  NgramKeyer keyer;
+  for (int iter = 0; iter < 3000; ++iter) {
+    std::string text;
+    const size_t pieces = 1 + rng() % 40;
+    const size_t longest_ascii = iter % 4 == 0 ? 40 : 10;
+    for (size_t i = 0; i < pieces; ++i) {
+      const uint64_t r = rng() % 10;
+      if (r < 5) {
+        text += letters[rng() % letters.size()];
+      } else if (r < 8) {
+        const size_t run = 1 + rng() % longest_ascii;
+        for (size_t k = 0; k < run; ++k) text += random_ascii(rng);
+      } else if (r < 9) {
+        text += others[rng() % others.size()];
+      } else {
+        text += ' ';
+      }
+    }
+    expect_matches_reference(keyer, text, iter % 8 == 0 ? 2 + rng() % 4 : 3, rng() & 1);
+  }
+}
+
 }  // namespace
 }  // namespace vellum
