@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/coding.h"
+#include "index/posting.h"
 #include "index/posting_format.h"
 
 namespace vellum {
@@ -47,10 +48,9 @@ void ContainerSets::add_part(uint32_t set, const uint32_t* ids, size_t n) {
   bytes_.resize(at + container_bytes(n));
   char* out = bytes_.data() + at;
   if (n > kMaxArrayCardinality) {
-    std::memset(out, 0, kBitmapContainerBytes);
-    for (size_t i = 0; i < n; ++i) set_bit(out, ids[i] & 0xFFFF);
+    encode_bitmap_container(ids, n, out);
   } else {
-    for (size_t i = 0; i < n; ++i, out += 2) EncodeU16(out, static_cast<uint16_t>(ids[i]));
+    encode_array_container(ids, n, out);
   }
   const uint32_t p = static_cast<uint32_t>(parts_.size());
   parts_.push_back(Part{at, static_cast<uint32_t>(n), kNone, ids[0] >> kWindowBits});
@@ -63,52 +63,54 @@ void ContainerSets::add_part(uint32_t set, const uint32_t* ids, size_t n) {
   s.tail = p;
 }
 
-template <typename Fn>
-void ContainerSets::for_each_group(uint32_t set, Fn fn) const {
-  uint32_t p = sets_[set].head;
-  while (p != kNone) {
+uint64_t ContainerSets::posting_size(uint32_t set) const {
+  uint64_t size = 8;  // cookie, container count
+  for (uint32_t p = sets_[set].head; p != kNone;) {
+    const uint32_t high = parts_[p].high;
+    uint32_t card = 0;
+    for (; p != kNone && parts_[p].high == high; p = parts_[p].next) card += parts_[p].card;
+    size += 8 + container_bytes(card);
+  }
+  return size;
+}
+
+void ContainerSets::collect_groups(uint32_t set) {
+  groups_.clear();
+  for (uint32_t p = sets_[set].head; p != kNone;) {
     Group g{p, 0, 0};
     const uint32_t high = parts_[p].high;
     for (; p != kNone && parts_[p].high == high; p = parts_[p].next) {
       g.card += parts_[p].card;
       ++g.parts;
     }
-    fn(g);
+    groups_.push_back(g);
   }
 }
 
-uint64_t ContainerSets::posting_size(uint32_t set) const {
-  uint64_t size = 8;  // cookie, container count
-  for_each_group(set, [&](const Group& g) { size += 8 + container_bytes(g.card); });
-  return size;
-}
-
 Status ContainerSets::write_posting(uint32_t set, Sink* sink) {
-  uint32_t containers = 0;
-  for_each_group(set, [&](const Group&) { ++containers; });
+  // The chain is scattered over the arena: walk it once.
+  collect_groups(set);
+  const size_t containers = groups_.size();
   // Cookie and count, then per container its window and cardinality - 1,
   // then per container its offset from the start of the posting.
-  scratch_.assign(8 + 8 * size_t{containers}, '\0');
+  scratch_.resize(8 + 8 * containers);
   char* head = scratch_.data();
   EncodeU32(head, kNoRunCookie);
-  EncodeU32(head + 4, containers);
+  EncodeU32(head + 4, static_cast<uint32_t>(containers));
   char* descriptor = head + 8;
-  char* offset = descriptor + 4 * size_t{containers};
+  char* offset = descriptor + 4 * containers;
   uint64_t body = scratch_.size();
-  for_each_group(set, [&](const Group& g) {
+  for (const Group& g : groups_) {
     EncodeU16(descriptor, static_cast<uint16_t>(parts_[g.first].high));
     EncodeU16(descriptor + 2, static_cast<uint16_t>(g.card - 1));
     descriptor += 4;
     EncodeU32(offset, static_cast<uint32_t>(body));
     offset += 4;
     body += container_bytes(g.card);
-  });
+  }
   VELLUM_RETURN_IF_ERROR(sink->append(scratch_));
-  Status s;
-  for_each_group(set, [&](const Group& g) {
-    if (s.ok()) s = write_group(g, sink);
-  });
-  return s;
+  for (const Group& g : groups_) VELLUM_RETURN_IF_ERROR(write_group(g, sink));
+  return Status();
 }
 
 Status ContainerSets::write_group(const Group& g, Sink* sink) {
