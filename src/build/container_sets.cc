@@ -21,6 +21,17 @@ inline void set_bit(char* bitmap, uint32_t low) {
   bitmap[low >> 3] = static_cast<char>(bitmap[low >> 3] | (1 << (low & 7)));
 }
 
+// A word at a time: the OR of two bitmaps is the same in any byte order.
+void or_bitmap(const char* in, char* bitmap) {
+  for (size_t b = 0; b < kBitmapContainerBytes; b += sizeof(uint64_t)) {
+    uint64_t x, y;
+    std::memcpy(&x, bitmap + b, sizeof x);
+    std::memcpy(&y, in + b, sizeof y);
+    x |= y;
+    std::memcpy(bitmap + b, &x, sizeof x);
+  }
+}
+
 }  // namespace
 
 uint32_t ContainerSets::create() {
@@ -101,8 +112,7 @@ Status ContainerSets::write_posting(uint32_t set, Sink* sink) {
   char* offset = descriptor + 4 * containers;
   uint64_t body = scratch_.size();
   for (const Group& g : groups_) {
-    EncodeU16(descriptor, static_cast<uint16_t>(parts_[g.first].high));
-    EncodeU16(descriptor + 2, static_cast<uint16_t>(g.card - 1));
+    EncodeU32(descriptor, parts_[g.first].high | (g.card - 1) << 16);
     descriptor += 4;
     EncodeU32(offset, static_cast<uint32_t>(body));
     offset += 4;
@@ -134,7 +144,7 @@ Status ContainerSets::write_group(const Group& g, Sink* sink) {
     const Part& part = parts_[p];
     const char* in = bytes_.data() + part.at;
     if (part.card > kMaxArrayCardinality) {
-      for (size_t b = 0; b < kBitmapContainerBytes; ++b) bitmap[b] = static_cast<char>(bitmap[b] | in[b]);
+      or_bitmap(in, bitmap);
     } else {
       for (uint32_t k = 0; k < part.card; ++k) set_bit(bitmap, GetU16(in + 2 * k));
     }

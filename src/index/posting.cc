@@ -81,8 +81,8 @@ void append_containers(const uint32_t* ids, const size_t* ends, size_t container
   char* body = offset + 4 * containers;
   for (size_t c = 0, i = 0; c < containers; i = ends[c++]) {
     const size_t card = ends[c] - i;
-    EncodeU16(descriptor + 4 * c, static_cast<uint16_t>(ids[i] >> 16));
-    EncodeU16(descriptor + 4 * c + 2, static_cast<uint16_t>(card - 1));
+    // The window's u16 key, then u16 cardinality - 1, as one store.
+    EncodeU32(descriptor + 4 * c, (ids[i] >> 16) | static_cast<uint32_t>(card - 1) << 16);
     EncodeU32(offset + 4 * c, static_cast<uint32_t>(body - head));
     if (card > kMaxArrayCardinality) {
       encode_bitmap_container(ids + i, card, body);

@@ -54,6 +54,17 @@ class ChunkedSink final : public Sink {
     return Status();
   }
 
+  // Appends `n` bytes (at most a chunk) that fill(char*) writes in place:
+  // fixed-width fields encoded straight into the buffer.
+  template <typename Fill>
+  Status put(size_t n, Fill fill) {
+    if (n > kChunk - used_) VELLUM_RETURN_IF_ERROR(flush());
+    fill(buf_.get() + used_);
+    used_ += n;
+    count_ += n;
+    return Status();
+  }
+
   Status flush() {
     if (used_ == 0) return Status();
     const size_t n = std::exchange(used_, 0);
@@ -123,24 +134,28 @@ Status write_index_from(Sink* sink, uint16_t gram_size, uint32_t stride,
       header + kVlsSparseEntrySize * uint64_t{blocks} + kVlsDictEntrySize * uint64_t{n32};
 
   ChunkedSink out(sink);
-  char piece[kVlsDictEntrySize];
   VELLUM_RETURN_IF_ERROR(write_header(&out, folded, gram_size, n32, stride));
   for (uint32_t b = 0; b < blocks; ++b) {
-    EncodeU64(piece, source->key(uint64_t{b} * stride));
-    VELLUM_RETURN_IF_ERROR(out.append(std::string_view(piece, kVlsSparseEntrySize)));
+    const uint64_t key = source->key(uint64_t{b} * stride);
+    VELLUM_RETURN_IF_ERROR(out.put(kVlsSparseEntrySize, [&](char* p) { EncodeU64(p, key); }));
   }
   for (size_t i = 0; i < n; ++i) {
-    EncodeU64(piece, source->key(i));
-    EncodeU64(piece + 8, offset);
+    const uint64_t key = source->key(i);
     const uint64_t len = source->size(i);
     if (len > std::numeric_limits<uint32_t>::max()) {
       // What precedes the bad length is written, as far as its offset.
-      VELLUM_RETURN_IF_ERROR(out.append(std::string_view(piece, 16)));
+      VELLUM_RETURN_IF_ERROR(out.put(16, [&](char* p) {
+        EncodeU64(p, key);
+        EncodeU64(p + 8, offset);
+      }));
       VELLUM_RETURN_IF_ERROR(out.flush());
       return Error(ErrorKind::kIo, "VLS posting size exceeds the 32-bit limit");
     }
-    EncodeU32(piece + 16, static_cast<uint32_t>(len));
-    VELLUM_RETURN_IF_ERROR(out.append(std::string_view(piece, kVlsDictEntrySize)));
+    VELLUM_RETURN_IF_ERROR(out.put(kVlsDictEntrySize, [&](char* p) {
+      EncodeU64(p, key);
+      EncodeU64(p + 8, offset);
+      EncodeU32(p + 16, static_cast<uint32_t>(len));
+    }));
     offset += len;
   }
   for (size_t i = 0; i < n; ++i) {
