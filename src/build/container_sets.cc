@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/coding.h"
+#include "index/posting.h"
 #include "index/posting_format.h"
 
 namespace vellum {
@@ -18,6 +19,17 @@ size_t container_bytes(size_t card) {
 
 inline void set_bit(char* bitmap, uint32_t low) {
   bitmap[low >> 3] = static_cast<char>(bitmap[low >> 3] | (1 << (low & 7)));
+}
+
+// A word at a time: the OR of two bitmaps is the same in any byte order.
+void or_bitmap(const char* in, char* bitmap) {
+  for (size_t b = 0; b < kBitmapContainerBytes; b += sizeof(uint64_t)) {
+    uint64_t x, y;
+    std::memcpy(&x, bitmap + b, sizeof x);
+    std::memcpy(&y, in + b, sizeof y);
+    x |= y;
+    std::memcpy(bitmap + b, &x, sizeof x);
+  }
 }
 
 }  // namespace
@@ -47,10 +59,9 @@ void ContainerSets::add_part(uint32_t set, const uint32_t* ids, size_t n) {
   bytes_.resize(at + container_bytes(n));
   char* out = bytes_.data() + at;
   if (n > kMaxArrayCardinality) {
-    std::memset(out, 0, kBitmapContainerBytes);
-    for (size_t i = 0; i < n; ++i) set_bit(out, ids[i] & 0xFFFF);
+    encode_bitmap_container(ids, n, out);
   } else {
-    for (size_t i = 0; i < n; ++i, out += 2) EncodeU16(out, static_cast<uint16_t>(ids[i]));
+    encode_array_container(ids, n, out);
   }
   const uint32_t p = static_cast<uint32_t>(parts_.size());
   parts_.push_back(Part{at, static_cast<uint32_t>(n), kNone, ids[0] >> kWindowBits});
@@ -63,52 +74,53 @@ void ContainerSets::add_part(uint32_t set, const uint32_t* ids, size_t n) {
   s.tail = p;
 }
 
-template <typename Fn>
-void ContainerSets::for_each_group(uint32_t set, Fn fn) const {
-  uint32_t p = sets_[set].head;
-  while (p != kNone) {
+uint64_t ContainerSets::posting_size(uint32_t set) const {
+  uint64_t size = 8;  // cookie, container count
+  for (uint32_t p = sets_[set].head; p != kNone;) {
+    const uint32_t high = parts_[p].high;
+    uint32_t card = 0;
+    for (; p != kNone && parts_[p].high == high; p = parts_[p].next) card += parts_[p].card;
+    size += 8 + container_bytes(card);
+  }
+  return size;
+}
+
+void ContainerSets::collect_groups(uint32_t set) {
+  groups_.clear();
+  for (uint32_t p = sets_[set].head; p != kNone;) {
     Group g{p, 0, 0};
     const uint32_t high = parts_[p].high;
     for (; p != kNone && parts_[p].high == high; p = parts_[p].next) {
       g.card += parts_[p].card;
       ++g.parts;
     }
-    fn(g);
+    groups_.push_back(g);
   }
 }
 
-uint64_t ContainerSets::posting_size(uint32_t set) const {
-  uint64_t size = 8;  // cookie, container count
-  for_each_group(set, [&](const Group& g) { size += 8 + container_bytes(g.card); });
-  return size;
-}
-
 Status ContainerSets::write_posting(uint32_t set, Sink* sink) {
-  uint32_t containers = 0;
-  for_each_group(set, [&](const Group&) { ++containers; });
+  // The chain is scattered over the arena: walk it once.
+  collect_groups(set);
+  const size_t containers = groups_.size();
   // Cookie and count, then per container its window and cardinality - 1,
   // then per container its offset from the start of the posting.
-  scratch_.assign(8 + 8 * size_t{containers}, '\0');
+  scratch_.resize(8 + 8 * containers);
   char* head = scratch_.data();
   EncodeU32(head, kNoRunCookie);
-  EncodeU32(head + 4, containers);
+  EncodeU32(head + 4, static_cast<uint32_t>(containers));
   char* descriptor = head + 8;
-  char* offset = descriptor + 4 * size_t{containers};
+  char* offset = descriptor + 4 * containers;
   uint64_t body = scratch_.size();
-  for_each_group(set, [&](const Group& g) {
-    EncodeU16(descriptor, static_cast<uint16_t>(parts_[g.first].high));
-    EncodeU16(descriptor + 2, static_cast<uint16_t>(g.card - 1));
+  for (const Group& g : groups_) {
+    EncodeU32(descriptor, parts_[g.first].high | (g.card - 1) << 16);
     descriptor += 4;
     EncodeU32(offset, static_cast<uint32_t>(body));
     offset += 4;
     body += container_bytes(g.card);
-  });
+  }
   VELLUM_RETURN_IF_ERROR(sink->append(scratch_));
-  Status s;
-  for_each_group(set, [&](const Group& g) {
-    if (s.ok()) s = write_group(g, sink);
-  });
-  return s;
+  for (const Group& g : groups_) VELLUM_RETURN_IF_ERROR(write_group(g, sink));
+  return Status();
 }
 
 Status ContainerSets::write_group(const Group& g, Sink* sink) {
@@ -132,7 +144,7 @@ Status ContainerSets::write_group(const Group& g, Sink* sink) {
     const Part& part = parts_[p];
     const char* in = bytes_.data() + part.at;
     if (part.card > kMaxArrayCardinality) {
-      for (size_t b = 0; b < kBitmapContainerBytes; ++b) bitmap[b] = static_cast<char>(bitmap[b] | in[b]);
+      or_bitmap(in, bitmap);
     } else {
       for (uint32_t k = 0; k < part.card; ++k) set_bit(bitmap, GetU16(in + 2 * k));
     }

@@ -59,9 +59,8 @@ class ContainerSets {
   };
 
   void add_part(uint32_t set, const uint32_t* ids, size_t n);
-  // Calls fn(Group) for each window of the set, in ascending order.
-  template <typename Fn>
-  void for_each_group(uint32_t set, Fn fn) const;
+  // Fills groups_ with the set's windows, in ascending order.
+  void collect_groups(uint32_t set);
   // The group's container bytes, merged into scratch_ when it has several
   // parts and is a bitmap container.
   Status write_group(const Group& g, Sink* sink);
@@ -69,6 +68,7 @@ class ContainerSets {
   std::vector<Set> sets_;
   std::vector<Part> parts_;
   MappedArray<char, false> bytes_;  // appended front to back
+  std::vector<Group> groups_;  // of the set being written
   std::string scratch_;
 };
 

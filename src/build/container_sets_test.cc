@@ -74,5 +74,46 @@ TEST(ContainerSets, PartsOfOneWindowMerge) {
   expect_runs(runs);
 }
 
+// Many sets filled batch by batch, as the collector does: runs of a few ids
+// to a few thousand, so windows gather many array parts, bitmap parts among
+// arrays, and runs that cross into the next window. Every set, written one
+// after another into one sink, must give CRoaring's bytes.
+TEST(ContainerSets, ManySetsOfManyPartsGiveRoaringBytes) {
+  std::mt19937_64 rng(9);
+  constexpr int kSets = 24;
+  ContainerSets sets;
+  std::vector<std::vector<uint32_t>> want(kSets);
+  std::vector<uint64_t> next(kSets, 0);
+  for (int s = 0; s < kSets; ++s) sets.create();
+  for (int batch = 0; batch < 300; ++batch) {
+    for (int s = 0; s < kSets; ++s) {
+      const uint64_t r = rng() % 100;
+      const size_t n = r < 3 ? 3000 + rng() % 3000 : r < 40 ? 0 : rng() % 80;
+      const uint64_t gap = s % 3 == 0 ? 3000 : s % 3 == 1 ? 40 : 2;
+      std::vector<uint32_t> run;
+      for (size_t i = 0; i < n && next[s] <= 0xFFFFFFFFu; ++i) {
+        run.push_back(static_cast<uint32_t>(next[s]));
+        next[s] += 1 + rng() % gap;
+      }
+      if (run.empty()) continue;
+      sets.append_run(static_cast<uint32_t>(s), run.data(), run.size());
+      want[s].insert(want[s].end(), run.begin(), run.end());
+    }
+  }
+  std::string all;
+  StringSink sink(&all);
+  std::string expected;
+  for (int s = 0; s < kSets; ++s) {
+    SCOPED_TRACE("set " + std::to_string(s));
+    Bitmap b;
+    b.add_many(want[s].data(), want[s].size());
+    const std::string bytes = serialize_posting(b);
+    EXPECT_EQ(sets.posting_size(static_cast<uint32_t>(s)), bytes.size());
+    ASSERT_TRUE(sets.write_posting(static_cast<uint32_t>(s), &sink).ok());
+    expected += bytes;
+    ASSERT_EQ(all, expected);
+  }
+}
+
 }  // namespace
 }  // namespace vellum

@@ -3,6 +3,7 @@
 #ifndef VELLUM_COMMON_CODING_H_
 #define VELLUM_COMMON_CODING_H_
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -16,12 +17,21 @@ inline void EncodeU16(char* dst, uint16_t v) {
   dst[1] = static_cast<char>(v >> 8);
 }
 
+// A little-endian host stores the value as it is; elsewhere, byte by byte.
 inline void EncodeU32(char* dst, uint32_t v) {
-  for (int i = 0; i < 4; ++i) dst[i] = static_cast<char>(v >> (8 * i));
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(dst, &v, sizeof v);
+  } else {
+    for (int i = 0; i < 4; ++i) dst[i] = static_cast<char>(v >> (8 * i));
+  }
 }
 
 inline void EncodeU64(char* dst, uint64_t v) {
-  for (int i = 0; i < 8; ++i) dst[i] = static_cast<char>(v >> (8 * i));
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(dst, &v, sizeof v);
+  } else {
+    for (int i = 0; i < 8; ++i) dst[i] = static_cast<char>(v >> (8 * i));
+  }
 }
 
 inline void PutU8(std::string* dst, uint8_t v) { dst->push_back(static_cast<char>(v)); }

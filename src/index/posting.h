@@ -26,6 +26,13 @@ std::string serialize_posting(const Bitmap& ids);
 size_t sorted_ids_posting_size(const uint32_t* ids, size_t n);
 void append_sorted_ids_posting(const uint32_t* ids, size_t n, std::string* out);
 
+// Container bodies of `n` ascending ids of one window: the low 16 bits of
+// each as little-endian u16 (an array container, 2 * n bytes), or a bitmap
+// container of kBitmapContainerBytes bytes with bit (low & 7) of byte
+// (low >> 3) set for each id.
+void encode_array_container(const uint32_t* ids, size_t n, char* out);
+void encode_bitmap_container(const uint32_t* ids, size_t n, char* out);
+
 struct HeadTail {
   std::string head;  // ids below the boundary
   std::string tail;  // ids at or above it, not rebased

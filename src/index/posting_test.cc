@@ -125,6 +125,36 @@ TEST(SortedIdsPosting, RandomSetsMatchRoaring) {
   }
 }
 
+// Small sets are written straight from their ids: every size up to past the
+// pooled limit, in one window, split at every point across a window edge
+// (the top window included), one id per window, and spread at random.
+TEST(SortedIdsPosting, EverySmallSizeAtEveryWindowEdgeMatchesRoaring) {
+  std::mt19937_64 rng(77);
+  const uint32_t top = 0xFFFF0000u;
+  for (size_t n = 0; n <= 70; ++n) {
+    SCOPED_TRACE(std::to_string(n) + " ids");
+    std::vector<uint32_t> ids;
+    for (size_t i = 0; i < n; ++i) ids.push_back(top + static_cast<uint32_t>(i * 937));
+    expect_same_as_roaring(ids);
+    for (size_t below = 0; below <= n; ++below) {
+      // `below` ids end window 4, the rest open window 5 and run into 6.
+      ids.clear();
+      for (size_t i = 0; i < n; ++i) {
+        ids.push_back(5 * 65536 - static_cast<uint32_t>(below) + static_cast<uint32_t>(i) * 1500);
+      }
+      expect_same_as_roaring(ids);
+      if (HasFatalFailure()) return;
+    }
+    ids.clear();
+    for (size_t i = 0; i < n; ++i) ids.push_back(static_cast<uint32_t>(i) * 60 * 65536 + 65535);
+    expect_same_as_roaring(ids);
+    std::set<uint32_t> spread;
+    while (spread.size() < n) spread.insert(static_cast<uint32_t>(rng() % (uint64_t{70} << 16)));
+    expect_same_as_roaring(std::vector<uint32_t>(spread.begin(), spread.end()));
+    if (HasFatalFailure()) return;
+  }
+}
+
 TEST(SplitHeadTail, BoundaryCases) {
   const std::vector<uint32_t> ids = {1, 5, 65535, 65536, 70000, 200000};
   Bitmap b = of(ids);

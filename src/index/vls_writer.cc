@@ -1,7 +1,9 @@
 #include "index/vls_writer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "common/coding.h"
@@ -10,8 +12,6 @@
 namespace vellum {
 
 namespace {
-
-constexpr size_t kChunk = 1 << 16;
 
 class EntrySource final : public PostingSource {
  public:
@@ -30,21 +30,70 @@ class EntrySource final : public PostingSource {
   std::vector<IndexEntry>* entries_;
 };
 
-// Counts what a PostingSource appends, so a size that disagrees with the
-// dictionary is caught instead of shifting every later posting.
-class CountingSink final : public Sink {
+// Gathers the index's many small pieces (dictionary entries, postings of a
+// few ids) into large writes to the sink underneath, and counts every byte
+// that passes, so a posting whose length disagrees with the dictionary is
+// caught instead of shifting every later posting. Pieces of half a chunk or
+// more go straight through, after what is buffered.
+class ChunkedSink final : public Sink {
  public:
-  explicit CountingSink(Sink* inner) : inner_(inner) {}
+  explicit ChunkedSink(Sink* inner)
+      : inner_(inner), buf_(std::make_unique_for_overwrite<char[]>(kChunk)) {}
+
   Status append(std::string_view data) override {
     count_ += data.size();
-    return inner_->append(data);
+    if (data.size() <= kChunk - used_) {
+      std::memcpy(buf_.get() + used_, data.data(), data.size());
+      used_ += data.size();
+      return Status();
+    }
+    VELLUM_RETURN_IF_ERROR(flush());
+    if (data.size() >= kChunk / 2) return inner_->append(data);
+    std::memcpy(buf_.get(), data.data(), data.size());
+    used_ = data.size();
+    return Status();
   }
+
+  // Appends `n` bytes (at most a chunk) that fill(char*) writes in place:
+  // fixed-width fields encoded straight into the buffer.
+  template <typename Fill>
+  Status put(size_t n, Fill fill) {
+    if (n > kChunk - used_) VELLUM_RETURN_IF_ERROR(flush());
+    fill(buf_.get() + used_);
+    used_ += n;
+    count_ += n;
+    return Status();
+  }
+
+  Status flush() {
+    if (used_ == 0) return Status();
+    const size_t n = std::exchange(used_, 0);
+    return inner_->append(std::string_view(buf_.get(), n));
+  }
+
   uint64_t count() const { return count_; }
 
  private:
+  // Above a file's own buffer, so that a full chunk reaches the file
+  // without another copy.
+  static constexpr size_t kChunk = size_t{1} << 20;
+
   Sink* inner_;
+  std::unique_ptr<char[]> buf_;
+  size_t used_ = 0;
   uint64_t count_ = 0;
 };
+
+Status write_header(Sink* out, bool folded, uint16_t gram_size, uint32_t count,
+                    uint32_t stride) {
+  std::string header(kVlsMagic);
+  PutU16(&header, folded ? kVlsFoldedVersion : kVlsCaseSensitiveVersion);
+  PutU16(&header, gram_size);
+  PutU32(&header, count);
+  PutU32(&header, stride);
+  if (!folded) PutU16(&header, kVlsFlagCaseSensitive);
+  return out->append(header);
+}
 
 Status write_entries(Sink* sink, uint16_t gram_size, uint32_t stride,
                      std::vector<IndexEntry> entries, bool folded) {
@@ -84,50 +133,40 @@ Status write_index_from(Sink* sink, uint16_t gram_size, uint32_t stride,
   uint64_t offset =
       header + kVlsSparseEntrySize * uint64_t{blocks} + kVlsDictEntrySize * uint64_t{n32};
 
-  std::string buf;
-  buf.reserve(kChunk + 64);
-  buf.append(kVlsMagic);
-  PutU16(&buf, folded ? kVlsFoldedVersion : kVlsCaseSensitiveVersion);
-  PutU16(&buf, gram_size);
-  PutU32(&buf, n32);
-  PutU32(&buf, stride);
-  if (!folded) PutU16(&buf, kVlsFlagCaseSensitive);
-
+  ChunkedSink out(sink);
+  VELLUM_RETURN_IF_ERROR(write_header(&out, folded, gram_size, n32, stride));
   for (uint32_t b = 0; b < blocks; ++b) {
-    PutU64(&buf, source->key(uint64_t{b} * stride));
-    if (buf.size() >= kChunk) {
-      VELLUM_RETURN_IF_ERROR(sink->append(buf));
-      buf.clear();
-    }
+    const uint64_t key = source->key(uint64_t{b} * stride);
+    VELLUM_RETURN_IF_ERROR(out.put(kVlsSparseEntrySize, [&](char* p) { EncodeU64(p, key); }));
   }
   for (size_t i = 0; i < n; ++i) {
-    PutU64(&buf, source->key(i));
-    PutU64(&buf, offset);
+    const uint64_t key = source->key(i);
     const uint64_t len = source->size(i);
     if (len > std::numeric_limits<uint32_t>::max()) {
-      VELLUM_RETURN_IF_ERROR(sink->append(buf));
+      // What precedes the bad length is written, as far as its offset.
+      VELLUM_RETURN_IF_ERROR(out.put(16, [&](char* p) {
+        EncodeU64(p, key);
+        EncodeU64(p + 8, offset);
+      }));
+      VELLUM_RETURN_IF_ERROR(out.flush());
       return Error(ErrorKind::kIo, "VLS posting size exceeds the 32-bit limit");
     }
-    PutU32(&buf, static_cast<uint32_t>(len));
+    VELLUM_RETURN_IF_ERROR(out.put(kVlsDictEntrySize, [&](char* p) {
+      EncodeU64(p, key);
+      EncodeU64(p + 8, offset);
+      EncodeU32(p + 16, static_cast<uint32_t>(len));
+    }));
     offset += len;
-    if (buf.size() >= kChunk) {
-      VELLUM_RETURN_IF_ERROR(sink->append(buf));
-      buf.clear();
-    }
   }
-  VELLUM_RETURN_IF_ERROR(sink->append(buf));
-  std::string().swap(buf);
-
-  CountingSink counted(sink);
   for (size_t i = 0; i < n; ++i) {
-    const uint64_t before = counted.count();
+    const uint64_t before = out.count();
     const uint64_t len = source->size(i);
-    VELLUM_RETURN_IF_ERROR(source->write(i, &counted));
-    if (counted.count() - before != len) {
+    VELLUM_RETURN_IF_ERROR(source->write(i, &out));
+    if (out.count() - before != len) {
       return Error(ErrorKind::kIo, "VLS posting bytes differ from the dictionary length");
     }
   }
-  return Status();
+  return out.flush();
 }
 
 Status write_index(FileSink file, uint16_t gram_size, uint32_t stride,

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <random>
 #include <vector>
 
@@ -130,6 +132,36 @@ TEST(WriteIndex, FileAndBufferFormsAreIdentical) {
   }
 }
 
+// Postings of every size class, from empty to several MB, so that writes
+// fill and cross the writer's internal chunks at arbitrary points; each
+// posting must land whole at its dictionary offset, in both forms.
+TEST(WriteIndex, PostingsOfMixedSizesLandWhole) {
+  std::mt19937_64 rng(7);
+  std::vector<IndexEntry> entries;
+  std::vector<size_t> sizes = {0, 1, 19, 300000, 524287, 524288, 1048575, 1048576, 1048577,
+                               3 << 20};
+  for (int i = 0; i < 20000; ++i) sizes.push_back(rng() % 4 == 0 ? rng() % 9000 : rng() % 40);
+  std::shuffle(sizes.begin(), sizes.end(), rng);
+  uint64_t key = 0;
+  for (size_t n : sizes) {
+    std::string posting(n, '\0');
+    for (char& c : posting) c = static_cast<char>(rng());
+    key += 1 + rng() % 1000;
+    entries.push_back({key, std::move(posting)});
+  }
+  const std::string mem = to_buffer(3, 0, entries, true);
+  const auto decoded = decode_vls(mem);
+  ASSERT_EQ(decoded.entries.size(), entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    ASSERT_EQ(decoded.entries[i].posting, entries[i].posting) << "entry " << i;
+  }
+  TempDir dir;
+  Result<FileSink> file = FileSink::create(dir.file("m.vls"));
+  ASSERT_TRUE(file.ok());
+  ASSERT_TRUE(write_index(std::move(file).value(), 3, 0, entries, true).ok());
+  EXPECT_EQ(read_file(dir.file("m.vls")), mem);
+}
+
 TEST(WriteIndex, WriteFailureReturnsTheOsErrorAndCloses) {
   const size_t fds = testing::open_fd_count();
   Result<FileSink> file = FileSink::create("/dev/full");
@@ -160,6 +192,46 @@ class FakeSource final : public PostingSource {
   uint64_t short_by_;
   size_t count_;
 };
+
+// A posting may reach the sink in any number of pieces; a posting one byte
+// long, behind postings that filled the writer's chunks, is still caught.
+class PieceSource final : public PostingSource {
+ public:
+  PieceSource(size_t count, size_t piece, size_t long_at)
+      : count_(count), piece_(piece), long_at_(long_at) {}
+  size_t count() const override { return count_; }
+  uint64_t key(size_t i) const override { return 7 * i + 1; }
+  uint64_t size(size_t i) const override { return 1000 + i % 700; }
+  Status write(size_t i, Sink* sink) override {
+    const std::string bytes(size(i) + (i == long_at_ ? 1 : 0), static_cast<char>('a' + i % 26));
+    for (size_t at = 0; at < bytes.size(); at += piece_) {
+      VELLUM_RETURN_IF_ERROR(sink->append(std::string_view(bytes).substr(at, piece_)));
+    }
+    return Status();
+  }
+
+ private:
+  size_t count_, piece_, long_at_;
+};
+
+TEST(WriteIndex, PostingsInPiecesAreWhole) {
+  std::string one, pieces;
+  StringSink a(&one), b(&pieces);
+  PieceSource whole(3000, 1 << 20, SIZE_MAX), split(3000, 7, SIZE_MAX);
+  ASSERT_TRUE(write_index_from(&a, 3, 0, true, &whole).ok());
+  ASSERT_TRUE(write_index_from(&b, 3, 0, true, &split).ok());
+  EXPECT_EQ(one, pieces);
+  const auto decoded = decode_vls(one);
+  ASSERT_EQ(decoded.entries.size(), 3000u);
+  EXPECT_EQ(decoded.entries[2999].posting, std::string(1000 + 2999 % 700, 'a' + 2999 % 26));
+
+  std::string bad;
+  StringSink c(&bad);
+  PieceSource longer(3000, 7, 2500);
+  Status s = write_index_from(&c, 3, 0, true, &longer);
+  ASSERT_FALSE(s.ok());
+  EXPECT_EQ(s.error().message(), "VLS posting bytes differ from the dictionary length");
+}
 
 TEST(WriteIndex, OversizedPostingStopsInTheDictionary) {
   FakeSource source({3, uint64_t{1} << 32, 2});
