@@ -41,8 +41,8 @@ class KeyPostings final : public PostingSource {
   // until finish()), for callers that keep per-key state beside the sets.
   void add_doc(uint32_t doc, std::span<const uint64_t> keys, uint32_t* entry_of = nullptr);
 
-  // Ends collection: frees the lookup table and orders the entries by key.
-  // Call once.
+  // Ends collection: the table becomes the entries in key order. Call once
+  // per collection (resume() starts another).
   void finish();
 
   // Frees everything; the collection is then empty and collecting again.
