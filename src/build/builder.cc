@@ -10,6 +10,7 @@
 #include "build/document_chunk.h"
 #include "build/key_postings.h"
 #include "build/rank_order.h"
+#include "common/mapped_array.h"
 #include "common/sink.h"
 #include "facet/facet_map.h"
 #include "facet/facet_sidecar.h"
@@ -22,8 +23,8 @@ namespace {
 
 constexpr uint32_t kContainerSpan = 65536;
 
-std::vector<int64_t> staged_ranks(const RecordStaging& staged) {
-  std::vector<int64_t> ranks(staged.size());
+MappedArray<int64_t> staged_ranks(const RecordStaging& staged) {
+  MappedArray<int64_t> ranks(staged.size());
   for (size_t i = 0; i < ranks.size(); ++i) ranks[i] = staged.rank(i);
   return ranks;
 }
@@ -152,7 +153,10 @@ Result<BuildStats> Builder::build(const std::string& out_dir) const {
   // Ids are 32-bit; refuse before touching the file system.
   VELLUM_RETURN_IF_ERROR(check_document_count(staged_.size()));
   VELLUM_RETURN_IF_ERROR(create_dirs(out_dir));
-  const std::vector<uint32_t> order = rank_order(staged_ranks(staged_));
+  const std::vector<uint32_t> order = [&] {
+    const MappedArray<int64_t> ranks = staged_ranks(staged_);
+    return rank_order({ranks.data(), ranks.size()});
+  }();
 
   KeyPostings postings;
   FacetMap facets;

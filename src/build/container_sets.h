@@ -66,8 +66,8 @@ class ContainerSets {
   Status write_group(const Group& g, Sink* sink);
 
   std::vector<Set> sets_;
-  std::vector<Part> parts_;
-  MappedArray<char, false> bytes_;  // appended front to back
+  MappedArray<Part> parts_;
+  MappedArray<char> bytes_;  // appended front to back
   std::vector<Group> groups_;  // of the set being written
   std::string scratch_;
 };

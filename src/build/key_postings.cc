@@ -56,7 +56,7 @@ void KeyPostings::place(const Entry& e) {
 // new one nearly front to back: the old pages are returned as they are
 // read, and the two tables are not whole in memory at once.
 void KeyPostings::rehash(size_t slots) {
-  constexpr size_t kStep = size_t{1} << 15;  // 1 MB of slots
+  constexpr size_t kStep = size_t{1} << 16;  // 2 MB of slots: one large page
   MappedArray<Entry> old(slots);  // zero: every slot empty
   std::swap(old, slots_);
   for (size_t at = 0; at < old.size(); at += kStep) {
@@ -125,10 +125,7 @@ uint32_t KeyPostings::alloc_block(unsigned cls) {
     p.free_head = block(cls, b)[0];
     return b;
   }
-  const unsigned shift = kPoolChunkBits - 3 - cls;
-  if ((p.used >> shift) == p.chunks.size()) {
-    p.chunks.push_back(std::make_unique_for_overwrite<uint32_t[]>(size_t{1} << kPoolChunkBits));
-  }
+  p.ids.resize((size_t{p.used} + 1) << (3 + cls));
   return p.used++;
 }
 
@@ -178,21 +175,16 @@ bool KeyPostings::append_slow(Entry* e, uint32_t doc) {
 }
 
 uint32_t* KeyPostings::reserve_pending(size_t n) {
-  if (pending_size_ + n > pending_cap_) {
-    const size_t cap = std::max(pending_size_ + n, pending_cap_ * 2);
-    auto grown = std::make_unique_for_overwrite<uint32_t[]>(cap);
-    if (pending_size_ > 0) std::memcpy(grown.get(), pending_.get(), pending_size_ * sizeof(uint32_t));
-    pending_ = std::move(grown);
-    pending_cap_ = cap;
-  }
-  return pending_.get() + pending_size_;
+  // Grows only (a shrink would make the array clear what it regrows).
+  if (pending_size_ + n > pending_.size()) pending_.resize(std::max(pending_size_ + n, 2 * pending_.size()));
+  return pending_.data() + pending_size_;
 }
 
 void KeyPostings::flush() {
   if (batch_docs_.empty()) return;
   // Counting sort of the batch by set: documents are visited in order, so
   // each set's ids come out ascending.
-  const uint32_t* pending = pending_.get();
+  const uint32_t* pending = pending_.data();
   for (size_t p = 0; p < pending_size_; ++p) {
     if (counts_[pending[p]]++ == 0) touched_.push_back(pending[p]);
   }
@@ -202,7 +194,7 @@ void KeyPostings::flush() {
     counts_[b] = at;  // now the write cursor of set b
     at += c;
   }
-  grouped_.resize(pending_size_);
+  if (grouped_.size() < pending_size_) grouped_.resize(pending_size_);
   uint32_t begin = 0;
   for (size_t d = 0; d < batch_docs_.size(); ++d) {
     for (uint32_t p = begin; p < doc_ends_[d]; ++p) grouped_[counts_[pending[p]]++] = batch_docs_[d];
@@ -257,9 +249,8 @@ void KeyPostings::add_doc(uint32_t doc, std::span<const uint64_t> keys, uint32_t
 
 void KeyPostings::finish() {
   flush();
-  pending_.reset();
-  pending_cap_ = 0;
-  std::vector<uint32_t>().swap(grouped_);
+  pending_.release();
+  grouped_.release();
   sort_entries();
   // Note each pooled and large set's posting size.
   for (size_t i = 0; i < sorted_.size(); ++i) {

@@ -15,7 +15,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -109,26 +108,22 @@ class KeyPostings final : public PostingSource {
   // Moves the pending ids of large sets into their containers.
   void flush();
 
-  // Pool of id blocks; class c holds blocks of 8 << c ids in fixed-size
-  // chunks (nothing moves as the pool grows), freed blocks are chained
-  // through their first word.
-  uint32_t* block(unsigned cls, uint32_t b) {
-    const unsigned shift = kPoolChunkBits - 3 - cls;
-    return pool_[cls].chunks[b >> shift].get() + (size_t{b & ((1u << shift) - 1)} << (3 + cls));
-  }
+  // Pool of id blocks; class c holds blocks of 8 << c ids back to back in
+  // one array, freed blocks are chained through their first word. A block
+  // is found by number, so the array may move as it grows.
+  uint32_t* block(unsigned cls, uint32_t b) { return pool_[cls].ids.data() + (size_t{b} << (3 + cls)); }
   const uint32_t* block(unsigned cls, uint32_t b) const {
     return const_cast<KeyPostings*>(this)->block(cls, b);
   }
   uint32_t alloc_block(unsigned cls);
   void free_block(unsigned cls, uint32_t b);
 
-  static constexpr unsigned kPoolChunkBits = 16;  // ids per chunk: 256 KB
   // Block sizes 8, 16, ..., kPromoteAt.
   static constexpr unsigned kClasses = std::bit_width(kPromoteAt) - 3;
   static_assert(std::has_single_bit(kPromoteAt) && kPromoteAt >= 8 && kPromoteAt <= 4096);
   struct PoolClass {
-    std::vector<std::unique_ptr<uint32_t[]>> chunks;
-    uint32_t used = 0;                // blocks handed out from the chunks
+    MappedArray<uint32_t> ids;
+    uint32_t used = 0;                // blocks handed out from ids
     uint32_t free_head = UINT32_MAX;  // chain of freed blocks
   };
 
@@ -142,16 +137,15 @@ class KeyPostings final : public PostingSource {
 
   // The pending batch: the large set of every pair for one, grouped by
   // document, and each batch document with its end in pending_.
-  std::unique_ptr<uint32_t[]> pending_;
+  MappedArray<uint32_t> pending_;  // the first pending_size_ are in use
   size_t pending_size_ = 0;
-  size_t pending_cap_ = 0;
   std::vector<uint32_t> batch_docs_;
   std::vector<uint32_t> doc_ends_;
   // Flush scratch, reused: per-set counters (all zero between flushes),
   // the sets touched by the batch, and the ids grouped by set.
   std::vector<uint32_t> counts_;
   std::vector<uint32_t> touched_;
-  std::vector<uint32_t> grouped_;
+  MappedArray<uint32_t> grouped_;
 
   std::string scratch_;
 };

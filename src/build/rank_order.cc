@@ -4,6 +4,8 @@
 #include <array>
 #include <utility>
 
+#include "common/mapped_array.h"
+
 namespace vellum {
 
 namespace {
@@ -31,7 +33,7 @@ std::vector<uint32_t> rank_order(std::span<const int64_t> ranks) {
   const size_t n = ranks.size();
   std::vector<uint32_t> order(n);
   if (n == 0) return order;
-  std::vector<Keyed> a(n), b(n);
+  MappedArray<Keyed> a(n), b(n);
   std::vector<std::array<uint32_t, 256>> counts(kDigits);
   for (auto& c : counts) c.fill(0);
   for (size_t i = 0; i < n; ++i) {
@@ -46,7 +48,7 @@ std::vector<uint32_t> rank_order(std::span<const int64_t> ranks) {
     uint32_t at = 0;
     for (uint32_t& v : c) at += std::exchange(v, at);
     for (const Keyed& x : a) b[c[(x.key >> shift) & 0xFF]++] = x;
-    a.swap(b);
+    std::swap(a, b);
   }
   for (size_t i = 0; i < n; ++i) order[i] = a[i].index;
   return order;

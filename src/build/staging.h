@@ -99,8 +99,7 @@ class RecordStaging {
   };
   using NameTable = std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>>;
 
-  // Appended front to back: no 2 MB pages (see MappedArray).
-  using Arena = MappedArray<char, false>;
+  using Arena = MappedArray<char>;
 
   static std::string_view view(const Arena& a, uint64_t begin, uint64_t end) {
     return {a.data() + begin, static_cast<size_t>(end - begin)};
@@ -109,10 +108,10 @@ class RecordStaging {
   uint32_t intern(std::string_view name);
   void add_pair(uint32_t field, uint32_t category);
 
-  MappedArray<Row, false> rows_;
+  MappedArray<Row> rows_;
   Arena texts_;
   Arena records_;
-  MappedArray<uint32_t, false> memberships_;
+  MappedArray<uint32_t> memberships_;
 
   // Interned names by number (stable: map nodes do not move), and the
   // distinct pairs, each as (field name, category name or kNoName).

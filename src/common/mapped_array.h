@@ -3,10 +3,9 @@
 // instead of copying them, so an array of hundreds of MB grows without a
 // second copy alive and without a zeroing pass.
 //
-// Large arrays ask for 2 MB pages, which pay off for arrays read at random.
-// kHugePages false leaves them out, for arrays written front to back (byte
-// arenas): there the kernel's zeroing of each fresh 2 MB page costs far more
-// than the page-table walks it would save.
+// Large arrays ask for 2 MB pages. Arrays read at random save most TLB
+// misses; every array saves a page fault per 4 KB, and under a hypervisor
+// that shadows page tables a fault costs far more than zeroing its page.
 #ifndef VELLUM_COMMON_MAPPED_ARRAY_H_
 #define VELLUM_COMMON_MAPPED_ARRAY_H_
 
@@ -22,7 +21,7 @@
 
 namespace vellum {
 
-template <typename T, bool kHugePages = true>
+template <typename T>
 class MappedArray {
   static_assert(std::is_trivially_copyable_v<T>);
 
@@ -53,17 +52,19 @@ class MappedArray {
   void resize(size_t n) {
     if (n * sizeof(T) > bytes_) {
       constexpr size_t kPage = 4096;
-      constexpr size_t kHugeAdviceBytes = size_t{4} << 20;
+      constexpr size_t kHugePage = size_t{2} << 20;
       size_t bytes = std::max(n * sizeof(T), bytes_ * 2);
-      bytes = (bytes + kPage - 1) / kPage * kPage;
+      // Whole 2 MB pages from 2 MB on: the kernel then places the mapping
+      // on a 2 MB boundary, so that no part of it is left to small pages.
+      const size_t unit = bytes >= kHugePage ? kHugePage : kPage;
+      bytes = (bytes + unit - 1) / unit * unit;
       void* p = data_ == nullptr
                     ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
                     : mremap(data_, bytes_, bytes, MREMAP_MAYMOVE);
       if (p == MAP_FAILED) throw std::bad_alloc();
 #ifdef MADV_HUGEPAGE
-      // Large arrays here are read at random: 2 MB pages spare a page fault
-      // per 4 KB and most TLB misses. Only advice; failure changes nothing.
-      if (kHugePages && bytes >= kHugeAdviceBytes) madvise(p, bytes, MADV_HUGEPAGE);
+      // Only advice; failure changes nothing.
+      if (bytes >= kHugePage) madvise(p, bytes, MADV_HUGEPAGE);
 #endif
       data_ = static_cast<T*>(p);
       bytes_ = bytes;
@@ -98,7 +99,8 @@ class MappedArray {
     // Shrinking in place cannot fail for lack of memory or move the data.
     if (mremap(data_, bytes_, bytes, 0) == MAP_FAILED) return;
     bytes_ = bytes;
-    used_ = size_;
+    // The last page kept may hold written elements beyond size().
+    used_ = std::min(used_, bytes / sizeof(T));
   }
   void release() {
     if (data_ != nullptr) munmap(data_, bytes_);

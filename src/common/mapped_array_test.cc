@@ -33,5 +33,30 @@ TEST(MappedArray, GrowShrinkAndReturnPagesKeepContents) {
   EXPECT_EQ(a[0], 5u);
 }
 
+// From 2 MB on an array is mapped in 2 MB pages: growing by remapping,
+// returning pages inside one and shrinking must keep the same contents.
+TEST(MappedArray, LargeArraysKeepContentsAcrossRemaps) {
+  MappedArray<uint32_t> a;
+  for (uint32_t i = 0; i < (3u << 20); ++i) a.push_back(i ^ 0x5A5A5A5Au);  // 12 MB
+  // Elements more than a 4 KB page from either end of the range are zero.
+  a.discard(100000, 900000);
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (i < 100000 || i >= 900000) {
+      ASSERT_EQ(a[i], static_cast<uint32_t>(i) ^ 0x5A5A5A5Au) << i;
+    } else if (i >= 100000 + 1024 && i < 900000 - 1024) {
+      ASSERT_EQ(a[i], 0u) << i;
+    }
+  }
+  // Shrinking keeps the page that holds the end, written beyond it; those
+  // elements must read as zero when the array grows again.
+  a.resize(50001);
+  a.shrink_to_fit();
+  a.resize(5u << 20);
+  ASSERT_EQ(a[0], 0x5A5A5A5Au);
+  ASSERT_EQ(a[50000], 50000u ^ 0x5A5A5A5Au);
+  for (size_t i = 50001; i < 52000; ++i) ASSERT_EQ(a[i], 0u) << i;
+  for (size_t i = 52000; i < a.size(); i += 4099) ASSERT_EQ(a[i], 0u) << i;
+}
+
 }  // namespace
 }  // namespace vellum
