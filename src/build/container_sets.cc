@@ -64,25 +64,30 @@ void ContainerSets::add_part(uint32_t set, const uint32_t* ids, size_t n) {
     encode_array_container(ids, n, out);
   }
   const uint32_t p = static_cast<uint32_t>(parts_.size());
-  parts_.push_back(Part{at, static_cast<uint32_t>(n), kNone, ids[0] >> kWindowBits});
+  const uint32_t high = ids[0] >> kWindowBits;
+  parts_.push_back(Part{at, static_cast<uint32_t>(n), kNone, high});
   Set& s = sets_[set];
   if (s.tail == kNone) {
     s.head = p;
+    s.tail_card = static_cast<uint32_t>(n);
   } else {
-    parts_[s.tail].next = p;
+    Part& tail = parts_[s.tail];
+    tail.next = p;
+    if (tail.high == high) {
+      s.tail_card += static_cast<uint32_t>(n);
+    } else {
+      s.closed += 8 + container_bytes(s.tail_card);
+      s.tail_card = static_cast<uint32_t>(n);
+    }
   }
   s.tail = p;
 }
 
 uint64_t ContainerSets::posting_size(uint32_t set) const {
-  uint64_t size = 8;  // cookie, container count
-  for (uint32_t p = sets_[set].head; p != kNone;) {
-    const uint32_t high = parts_[p].high;
-    uint32_t card = 0;
-    for (; p != kNone && parts_[p].high == high; p = parts_[p].next) card += parts_[p].card;
-    size += 8 + container_bytes(card);
-  }
-  return size;
+  const Set& s = sets_[set];
+  // Cookie and container count; per container its descriptor, its offset
+  // and its bytes.
+  return s.tail == kNone ? 8 : s.closed + 8 + container_bytes(s.tail_card);
 }
 
 void ContainerSets::collect_groups(uint32_t set) {

@@ -47,9 +47,13 @@ class ContainerSets {
     uint32_t next;  // the set's next part, or kNone
     uint32_t high;  // the window: the ids' high 16 bits
   };
+  // The posting size is kept up as parts arrive, so that sizing every
+  // posting before writing needs no walk of the scattered chains.
   struct Set {
     uint32_t head = kNone;
     uint32_t tail = kNone;
+    uint32_t tail_card = 0;  // ids in the window of the tail part
+    uint64_t closed = 8;     // header and the windows before the tail's
   };
   // Parts of one window, consecutive in a set's chain: [first, last].
   struct Group {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "index/posting.h"
+#include "index/posting_format.h"
 
 namespace vellum {
 
@@ -143,9 +144,12 @@ bool KeyPostings::append_slow(Entry* e, uint32_t doc) {
     uint32_t* p = block(0, b);
     std::memcpy(p, e->w, sizeof e->w);
     p[n] = doc;
+    e->windows = 1;
+    for (uint32_t i = 1; i <= n; ++i) e->windows += (p[i] >> 16) != (p[i - 1] >> 16);
     e->w[0] = b;
     e->w[2] = doc;
   } else if (n < kPromoteAt) {
+    e->windows += (doc >> 16) != (e->w[2] >> 16);
     e->w[2] = doc;
     const unsigned cls = class_of(n);
     if (n < (8u << cls)) {
@@ -252,13 +256,16 @@ void KeyPostings::finish() {
   pending_.release();
   grouped_.release();
   sort_entries();
-  // Note each pooled and large set's posting size.
+  // Note each pooled and large set's posting size. A pooled set has at
+  // most kPromoteAt ids, so every container is an array: a descriptor, an
+  // offset and two bytes an id.
+  static_assert(kPromoteAt <= kMaxArrayCardinality);
   for (size_t i = 0; i < sorted_.size(); ++i) {
     Entry& e = sorted_[i];
     if (e.count > kPromoteAt) {
       e.w[1] = static_cast<uint32_t>(large_.posting_size(e.w[0]));
     } else if (e.count > kInline) {
-      e.w[1] = static_cast<uint32_t>(sorted_ids_posting_size(block(class_of(e.count), e.w[0]), e.count));
+      e.w[1] = 8 + 8 * e.windows + 2 * e.count;
     }
   }
 }

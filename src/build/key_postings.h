@@ -78,7 +78,9 @@ class KeyPostings final : public PostingSource {
     // After finish(), w[1] of a pooled or large set is its posting size
     // (below 2^32: at most 65536 containers of 8 KB).
     uint32_t w[3];
-    uint32_t unused;
+    // A pooled set: the 65536-id windows its ids touch, which with count
+    // gives its posting size without reading its block.
+    uint32_t windows;
   };
   static_assert(sizeof(Entry) == 32, "two slots per cache line");
 

@@ -160,7 +160,9 @@ TEST(KeyPostings, DocumentsWithoutKeysAndReuseAfterClear) {
 TEST(KeyPostings, ResumeAfterFinishContinuesEverySet) {
   std::mt19937_64 rng(11);
   IdSets want;
-  constexpr uint32_t kDocs = 3000;
+  // Three 65536-id windows, so that pooled and large sets gain windows
+  // after each resume.
+  constexpr uint32_t kDocs = 3 * 65536;
   for (uint64_t k = 0; k < 400; ++k) {
     const size_t n = 1 + rng() % (k % 4 == 0 ? 2000 : 80);
     want[rng()] = sample(rng, kDocs, n);
@@ -178,7 +180,7 @@ TEST(KeyPostings, ResumeAfterFinishContinuesEverySet) {
     postings.add_doc(d, by_doc[d]);
     seen.insert(by_doc[d].begin(), by_doc[d].end());
     ASSERT_EQ(postings.key_count(), seen.size());
-    if (d == 1000 || d == 2500) {
+    if (d == 1000 || d == 65536 || d == 140000) {
       postings.finish();
       postings.resume();
     }
