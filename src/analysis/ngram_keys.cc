@@ -208,9 +208,13 @@ std::span<const uint64_t> NgramKeyer::grams(std::string_view text, size_t gram_s
     grams_cap_ = std::max(text.size(), grams_cap_ * 2);
     grams_ = std::make_unique_for_overwrite<uint64_t[]>(grams_cap_);
   }
-  const uint64_t* end = gram_size == 3 ? scan<false, true>(text, 3, fold_case, grams_.get())
-                                       : scan<false, false>(text, gram_size, fold_case, grams_.get());
+  const uint64_t* end = grams(text, gram_size, fold_case, grams_.get());
   return {grams_.get(), static_cast<size_t>(end - grams_.get())};
+}
+
+uint64_t* NgramKeyer::grams(std::string_view text, size_t gram_size, bool fold_case, uint64_t* out) {
+  return gram_size == 3 ? scan<false, true>(text, 3, fold_case, out)
+                        : scan<false, false>(text, gram_size, fold_case, out);
 }
 
 // The key of the gram that ends the word; `ascii_run` and `packed` are the

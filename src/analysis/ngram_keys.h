@@ -29,6 +29,10 @@ class NgramKeyer {
   // keys above are its distinct values. For a consumer that discards
   // repeats more cheaply itself. Valid until the next call.
   std::span<const uint64_t> grams(std::string_view text, size_t gram_size, bool fold_case);
+  // The same keys written to `out`, which has room for text.size() of them
+  // (a gram ends at a kept character, which takes at least one byte), for
+  // a caller that gathers the keys of many texts. Returns their end.
+  uint64_t* grams(std::string_view text, size_t gram_size, bool fold_case, uint64_t* out);
 
  private:
   // Open-addressing set of the keys seen in the current text. A slot is

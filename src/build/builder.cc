@@ -65,26 +65,48 @@ class FacetSets {
 };
 
 // The n-gram keys and facet memberships of every document, in id order,
-// a chunk of documents at a time.
+// a chunk of documents at a time. Keys reach the postings in groups of
+// consecutive documents, so that the table can be fetched well ahead of
+// the keys of short documents.
 void collect_postings(const RecordStaging& staged, const std::vector<uint32_t>& order,
                       uint16_t gram_size, KeyPostings* postings, FacetMap* facets) {
+  constexpr size_t kGroupKeys = 8192;
   const size_t n = order.size();
   const bool faceted = staged.pair_count() > 0;
   DocumentChunk chunk(staged, order,
                       DocumentChunk::kText | (faceted ? unsigned{DocumentChunk::kFacets} : 0u));
   NgramKeyer keyer;
   FacetSets sets(staged, facets);
+  // The group: the keys of documents group_first, ..., each ending at its
+  // entry of ends. A text of b bytes has at most b keys.
+  std::vector<uint64_t> keys(2 * kGroupKeys);
+  std::vector<uint32_t> ends;
+  size_t used = 0;
+  uint32_t group_first = 0;
+  auto add_group = [&] {
+    postings->add_docs(group_first, {keys.data(), used}, ends);
+    group_first += static_cast<uint32_t>(ends.size());
+    ends.clear();
+    used = 0;
+  };
   for (size_t first = 0; first < n;) {
     const size_t count = chunk.gather(first);
     for (size_t k = 0; k < count; ++k) {
-      const uint32_t doc = static_cast<uint32_t>(first + k);
+      const std::string_view text = chunk.text(k);
+      if (used + text.size() > keys.size()) {
+        if (used > 0) add_group();
+        if (text.size() > keys.size()) keys.resize(text.size());
+      }
       // The postings drop a document's repeated keys themselves, at less
       // cost than a set of seen keys would.
-      postings->add_doc(doc, keyer.grams(chunk.text(k), gram_size, true));
-      if (faceted) sets.add_doc(doc, chunk.facets(k));
+      used = static_cast<size_t>(keyer.grams(text, gram_size, true, keys.data() + used) - keys.data());
+      ends.push_back(static_cast<uint32_t>(used));
+      if (used >= kGroupKeys) add_group();
+      if (faceted) sets.add_doc(static_cast<uint32_t>(first + k), chunk.facets(k));
     }
     first += count;
   }
+  if (!ends.empty()) add_group();
   postings->finish();
 }
 

@@ -14,8 +14,8 @@ namespace {
 
 constexpr uint32_t kInline = 3;
 // The home slot of the key this many places ahead is fetched while a key is
-// added, so that the cache misses of a document overlap.
-constexpr size_t kAhead = 16;
+// added, so that the cache misses of consecutive keys overlap.
+constexpr size_t kAhead = 64;
 constexpr unsigned kSortBucketBits = 14;
 // Ids of large sets wait in a batch and reach each set as one run per
 // batch. A batch ends where a 65536-id window (one Roaring container) ends,
@@ -219,36 +219,50 @@ void KeyPostings::flush() {
 }
 
 void KeyPostings::add_doc(uint32_t doc, std::span<const uint64_t> keys, uint32_t* entry_of) {
+  const uint32_t end = static_cast<uint32_t>(keys.size());
+  add_runs(doc, keys.data(), &end, 1, entry_of);
+}
+
+void KeyPostings::add_docs(uint32_t first, std::span<const uint64_t> keys,
+                           std::span<const uint32_t> ends) {
+  if (!ends.empty()) add_runs(first, keys.data(), ends.data(), ends.size(), nullptr);
+}
+
+void KeyPostings::add_runs(uint32_t first, const uint64_t* k, const uint32_t* ends, size_t docs,
+                           uint32_t* entry_of) {
   if (sorted_.size() != 0) sorted_.release();  // left readable by resume()
-  if (!batch_docs_.empty() && (batch_docs_[0] >> kWindowBits) != (doc >> kWindowBits)) flush();
-  // Room for a pair per key, so the large-set path stores without checks.
-  uint32_t* const first = reserve_pending(keys.size());
-  uint32_t* out = first;
-  const size_t n = keys.size();
-  const uint64_t* k = keys.data();
+  const size_t n = ends[docs - 1];
   for (size_t i = 0; i < std::min(n, kAhead); ++i) __builtin_prefetch(&slots_[home(mix(k[i]))]);
-  for (size_t i = 0; i < n; ++i) {
-    if (i + kAhead < n) __builtin_prefetch(&slots_[home(mix(k[i + kAhead]))]);
-    Entry& e = find(k[i], mix(k[i]));
-    if (entry_of != nullptr) entry_of[i] = e.number - 1;
-    if (e.count > kPromoteAt) {
-      if (e.w[2] == doc) continue;
-      e.w[2] = doc;
-      ++e.count;
-      *out++ = e.w[0];
-    } else if (e.count < kInline) {
-      if (e.count > 0 && e.w[e.count - 1] == doc) continue;
-      e.w[e.count++] = doc;
-    } else if (e.w[2] != doc && append_slow(&e, doc)) {
-      *out++ = e.w[0];
+  size_t i = 0;
+  for (size_t d = 0; d < docs; ++d) {
+    const uint32_t doc = first + static_cast<uint32_t>(d);
+    if (!batch_docs_.empty() && (batch_docs_[0] >> kWindowBits) != (doc >> kWindowBits)) flush();
+    // Room for a pair per key, so the large-set path stores without checks.
+    uint32_t* const start = reserve_pending(ends[d] - i);
+    uint32_t* out = start;
+    for (; i < ends[d]; ++i) {
+      if (i + kAhead < n) __builtin_prefetch(&slots_[home(mix(k[i + kAhead]))]);
+      Entry& e = find(k[i], mix(k[i]));
+      if (entry_of != nullptr) entry_of[i] = e.number - 1;
+      if (e.count > kPromoteAt) {
+        if (e.w[2] == doc) continue;
+        e.w[2] = doc;
+        ++e.count;
+        *out++ = e.w[0];
+      } else if (e.count < kInline) {
+        if (e.count > 0 && e.w[e.count - 1] == doc) continue;
+        e.w[e.count++] = doc;
+      } else if (e.w[2] != doc && append_slow(&e, doc)) {
+        *out++ = e.w[0];
+      }
     }
+    // Only documents that reached a large set join the batch.
+    if (out == start) continue;
+    pending_size_ += static_cast<size_t>(out - start);
+    batch_docs_.push_back(doc);
+    doc_ends_.push_back(static_cast<uint32_t>(pending_size_));
+    if (pending_size_ >= kBatchPairs) flush();
   }
-  // Only documents that reached a large set join the batch.
-  if (out == first) return;
-  pending_size_ += static_cast<size_t>(out - first);
-  batch_docs_.push_back(doc);
-  doc_ends_.push_back(static_cast<uint32_t>(pending_size_));
-  if (pending_size_ >= kBatchPairs) flush();
 }
 
 void KeyPostings::finish() {

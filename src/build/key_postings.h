@@ -40,6 +40,12 @@ class KeyPostings final : public PostingSource {
   // until finish()), for callers that keep per-key state beside the sets.
   void add_doc(uint32_t doc, std::span<const uint64_t> keys, uint32_t* entry_of = nullptr);
 
+  // add_doc() for documents first, first + 1, ...: document first + d has
+  // keys [ends[d - 1], ends[d]) (from 0 for d = 0). Many short documents
+  // at once let the table be fetched further ahead than one document's
+  // keys reach.
+  void add_docs(uint32_t first, std::span<const uint64_t> keys, std::span<const uint32_t> ends);
+
   // Ends collection: the table becomes the entries in key order. Call once
   // per collection (resume() starts another).
   void finish();
@@ -109,6 +115,9 @@ class KeyPostings final : public PostingSource {
   uint32_t* reserve_pending(size_t n);
   // Moves the pending ids of large sets into their containers.
   void flush();
+  // add_docs() with the entry numbers of add_doc().
+  void add_runs(uint32_t first, const uint64_t* keys, const uint32_t* ends, size_t docs,
+                uint32_t* entry_of);
 
   // Pool of id blocks; class c holds blocks of 8 << c ids back to back in
   // one array, freed blocks are chained through their first word. A block

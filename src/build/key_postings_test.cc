@@ -138,6 +138,46 @@ TEST(KeyPostings, RepeatedKeysOfADocumentCountOnce) {
   expect_collected(&postings, want);
 }
 
+// Groups of consecutive documents collect what the same documents do one
+// at a time: groups of one to a few hundred documents, documents without
+// keys or with a repeated key, and groups across a 65536-id window or past
+// the pending batch's pair cap (dense sets fill it within a window).
+TEST(KeyPostings, GroupsOfDocumentsCollectAsSingleDocuments) {
+  constexpr uint32_t kDocs = 2 * 65536 + 3000;
+  std::mt19937_64 rng(31);
+  IdSets want;
+  for (uint64_t k = 0; k < 2000; ++k) want[rng()] = sample(rng, kDocs, 1 + rng() % 100);
+  for (uint64_t k = 0; k < 100; ++k) {
+    std::vector<uint32_t>& ids = want[rng()];
+    for (uint32_t d = 0; d < kDocs; ++d) {
+      if (rng() % 4 == 0) ids.push_back(d);
+    }
+  }
+  std::vector<std::vector<uint64_t>> by_doc(kDocs);
+  for (const auto& [key, ids] : want) {
+    for (uint32_t id : ids) by_doc[id].push_back(key);
+  }
+  KeyPostings postings;
+  postings.add_docs(0, {}, {});
+  std::vector<uint64_t> keys;
+  std::vector<uint32_t> ends;
+  uint32_t first = 0;
+  for (uint32_t d = 0; d < kDocs; ++d) {
+    std::shuffle(by_doc[d].begin(), by_doc[d].end(), rng);
+    if (d % 3 == 0 && !by_doc[d].empty()) by_doc[d].push_back(by_doc[d][0]);
+    keys.insert(keys.end(), by_doc[d].begin(), by_doc[d].end());
+    ends.push_back(static_cast<uint32_t>(keys.size()));
+    if (rng() % 200 == 0 || d + 1 == kDocs) {
+      postings.add_docs(first, keys, ends);
+      first = d + 1;
+      keys.clear();
+      ends.clear();
+    }
+  }
+  postings.finish();
+  expect_collected(&postings, want);
+}
+
 TEST(KeyPostings, DocumentsWithoutKeysAndReuseAfterClear) {
   KeyPostings postings;
   IdSets want = {{42, {3, 9}}, {7, {9}}};
