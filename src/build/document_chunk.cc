@@ -9,8 +9,8 @@ namespace {
 
 // Prefetch distances, in documents: rows while locating, bytes while
 // copying.
-constexpr size_t kRowAhead = 32;
-constexpr size_t kCopyAhead = 8;
+constexpr size_t kRowAhead = 128;
+constexpr size_t kCopyAhead = 24;
 
 }  // namespace
 
