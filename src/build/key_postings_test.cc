@@ -94,15 +94,15 @@ TEST(KeyPostings, EverySetSizeGivesRoaringBytes) {
 }
 
 // Bitmap sets take their ids in batches: wide documents pass the pending
-// pair cap mid-way, then many narrow ones pass the document cap; ids of
+// pair cap mid-way, then many narrow ones cross two 65536-id windows; ids of
 // documents never fed leave gaps.
 TEST(KeyPostings, BatchedIdsSurviveEveryFlush) {
   IdSets want;
   uint32_t doc = 0;
-  for (; doc < 500; ++doc) {
+  for (; doc < 1500; ++doc) {  // 4.5M pairs: past the cap of 4M
     for (uint64_t k = 0; k < 3000; ++k) want[(k * 7919 + doc) % 5000].push_back(doc);
   }
-  for (; doc < 500 + 140000; ++doc) {
+  for (; doc < 1500 + 140000; ++doc) {
     if (doc % 2 == 0) continue;
     for (uint64_t key : {uint64_t{0}, ~uint64_t{0}, (uint64_t{doc % 3} + 1) << 40}) {
       want[key].push_back(doc);
