@@ -99,7 +99,11 @@ class RecordStaging {
   };
   using NameTable = std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>>;
 
-  using Arena = MappedArray<char>;
+  // Written front to back; a build reads each row and text once, fetched
+  // ahead, so large pages would only save faults.
+  template <typename T>
+  using Staged = MappedArray<T, LargePages::kWhereFaultsCost>;
+  using Arena = Staged<char>;
 
   static std::string_view view(const Arena& a, uint64_t begin, uint64_t end) {
     return {a.data() + begin, static_cast<size_t>(end - begin)};
@@ -108,10 +112,10 @@ class RecordStaging {
   uint32_t intern(std::string_view name);
   void add_pair(uint32_t field, uint32_t category);
 
-  MappedArray<Row> rows_;
+  Staged<Row> rows_;
   Arena texts_;
   Arena records_;
-  MappedArray<uint32_t> memberships_;
+  Staged<uint32_t> memberships_;
 
   // Interned names by number (stable: map nodes do not move), and the
   // distinct pairs, each as (field name, category name or kNoName).

@@ -3,9 +3,10 @@
 // instead of copying them, so an array of hundreds of MB grows without a
 // second copy alive and without a zeroing pass.
 //
-// Large arrays ask for 2 MB pages. Arrays read at random save most TLB
-// misses; every array saves a page fault per 4 KB, and under a hypervisor
-// that shadows page tables a fault costs far more than zeroing its page.
+// Large arrays ask for 2 MB pages. Arrays read at random always do: they
+// save most TLB misses. Arrays written once front to back and read once
+// gain little from that and mostly save faults, so they do only where
+// faults are costly (large_pages.h).
 #ifndef VELLUM_COMMON_MAPPED_ARRAY_H_
 #define VELLUM_COMMON_MAPPED_ARRAY_H_
 
@@ -19,9 +20,16 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/large_pages.h"
+
 namespace vellum {
 
-template <typename T>
+enum class LargePages {
+  kAlways,           // read and written at random, again and again
+  kWhereFaultsCost,  // written once front to back, read once
+};
+
+template <typename T, LargePages kLargePages = LargePages::kAlways>
 class MappedArray {
   static_assert(std::is_trivially_copyable_v<T>);
 
@@ -56,7 +64,9 @@ class MappedArray {
       size_t bytes = std::max(n * sizeof(T), bytes_ * 2);
       // Whole 2 MB pages from 2 MB on: the kernel then places the mapping
       // on a 2 MB boundary, so that no part of it is left to small pages.
-      const size_t unit = bytes >= kHugePage ? kHugePage : kPage;
+      const bool large =
+          bytes >= kHugePage && (kLargePages == LargePages::kAlways || large_pages_pay());
+      const size_t unit = large ? kHugePage : kPage;
       bytes = (bytes + unit - 1) / unit * unit;
       void* p = data_ == nullptr
                     ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
@@ -64,7 +74,7 @@ class MappedArray {
       if (p == MAP_FAILED) throw std::bad_alloc();
 #ifdef MADV_HUGEPAGE
       // Only advice; failure changes nothing.
-      if (bytes >= kHugePage) madvise(p, bytes, MADV_HUGEPAGE);
+      if (large) madvise(p, bytes, MADV_HUGEPAGE);
 #endif
       data_ = static_cast<T*>(p);
       bytes_ = bytes;
