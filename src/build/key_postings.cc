@@ -20,11 +20,8 @@ constexpr unsigned kSortBucketBits = 14;
 // Ids of large sets wait in a batch and reach each set as one run per
 // batch. A batch ends where a 65536-id window (one Roaring container) ends,
 // so each key's container of a window is usually one part, written as it
-// is. The pair cap keeps the batch and its grouped copy at 16 MB each; a
-// corpus of common keys (English) fills it several times a window, and
-// each fill costs every such key a part.
+// is.
 constexpr unsigned kWindowBits = 16;
-constexpr size_t kBatchPairs = size_t{1} << 22;
 
 // N-gram keys of ASCII grams are packed characters, not hashes: mix them.
 // Only the high bits are used (the home slot), and a multiply by an odd

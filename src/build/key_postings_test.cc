@@ -99,10 +99,11 @@ TEST(KeyPostings, EverySetSizeGivesRoaringBytes) {
 TEST(KeyPostings, BatchedIdsSurviveEveryFlush) {
   IdSets want;
   uint32_t doc = 0;
-  for (; doc < 1500; ++doc) {  // 4.5M pairs: past the cap of 4M
+  const uint32_t wide = KeyPostings::kBatchPairs / 3000 + 100;  // past the pair cap
+  for (; doc < wide; ++doc) {
     for (uint64_t k = 0; k < 3000; ++k) want[(k * 7919 + doc) % 5000].push_back(doc);
   }
-  for (; doc < 1500 + 140000; ++doc) {
+  for (; doc < wide + 140000; ++doc) {
     if (doc % 2 == 0) continue;
     for (uint64_t key : {uint64_t{0}, ~uint64_t{0}, (uint64_t{doc % 3} + 1) << 40}) {
       want[key].push_back(doc);
@@ -147,8 +148,9 @@ TEST(KeyPostings, GroupsOfDocumentsCollectAsSingleDocuments) {
   std::mt19937_64 rng(31);
   IdSets want;
   for (uint64_t k = 0; k < 2000; ++k) want[rng()] = sample(rng, kDocs, 1 + rng() % 100);
-  // 300 sets of a quarter of the documents: 4.9M pairs in the first window.
-  for (uint64_t k = 0; k < 300; ++k) {
+  // Sets of a quarter of the documents, enough to pass the pair cap in the
+  // first window.
+  for (uint64_t k = 0; k < KeyPostings::kBatchPairs / 16384 + 88; ++k) {
     std::vector<uint32_t>& ids = want[rng()];
     for (uint32_t d = 0; d < kDocs; ++d) {
       if (rng() % 4 == 0) ids.push_back(d);
