@@ -68,9 +68,18 @@ void KeyPostings::rehash(size_t slots) {
 }
 
 KeyPostings::Entry& KeyPostings::find_or_insert(uint64_t key, uint64_t hash) {
-  size_t i = home(hash);
+  const size_t h = home(hash);
+  size_t i = h;
   for (; slots_[i].number != 0; i = next(i)) {
-    if (slots_[i].key == key) return slots_[i];
+    if (slots_[i].key != key) continue;
+    // A key with more ids than the one in its home slot takes that slot,
+    // so that the commonest keys are found without a probe. The other key
+    // stays reachable: no slot from its home to here is empty.
+    if (i != h && slots_[i].count > slots_[h].count) {
+      std::swap(slots_[i], slots_[h]);
+      return slots_[h];
+    }
+    return slots_[i];
   }
   // At most three quarters full, so that a probe seldom leaves the home
   // slot's line. At 2^32 slots every possible entry still fits.

@@ -267,5 +267,48 @@ TEST(KeyPostings, TableGrowthKeepsEveryKeyAndNumber) {
   expect_collected(&postings, want);
 }
 
+// Keys that share a home slot overtake one another in size, so the
+// commonest keeps taking the home slot from the others: every key must stay
+// findable with its entry number and its ids, in every set representation.
+TEST(KeyPostings, CommonerKeysTakingTheHomeSlotKeepEveryKey) {
+  // Keys with one home slot in the first table (4096 slots: the top 12
+  // bits of the hash), and one whose home is the next slot.
+  std::vector<uint64_t> crowd;
+  uint64_t neighbour = 0;
+  const auto home = [](uint64_t k) { return (k * 0x9E3779B97F4A7C15ULL) >> 52; };
+  for (uint64_t k = 1; crowd.size() < 5 || neighbour == 0; ++k) {
+    if (home(k) == home(1)) crowd.push_back(k);
+    if (neighbour == 0 && home(k) == (home(1) + 1) % 4096) neighbour = k;
+  }
+  crowd.resize(5);
+  crowd.push_back(neighbour);
+  // Key j joins at document 100 j, later keys more often (in every
+  // (6 - j)-th document before document 1000, then in every one), so each
+  // overtakes those before it.
+  constexpr uint32_t kDocs = 3000;
+  IdSets want;
+  std::vector<std::vector<uint64_t>> by_doc(kDocs);
+  for (size_t j = 0; j < crowd.size(); ++j) {
+    for (uint32_t d = 100 * static_cast<uint32_t>(j); d < kDocs; ++d) {
+      if (d < 1000 && d % (crowd.size() - j) != 0) continue;
+      want[crowd[j]].push_back(d);
+      by_doc[d].push_back(crowd[j]);
+    }
+  }
+  KeyPostings postings;
+  std::map<uint64_t, uint32_t> number;
+  for (uint32_t d = 0; d < kDocs; ++d) {
+    std::vector<uint32_t> entry_of(by_doc[d].size());
+    postings.add_doc(d, by_doc[d], entry_of.data());
+    for (size_t i = 0; i < entry_of.size(); ++i) {
+      auto [it, fresh] = number.emplace(by_doc[d][i], static_cast<uint32_t>(number.size()));
+      ASSERT_EQ(entry_of[i], it->second) << "doc " << d << " key " << by_doc[d][i];
+    }
+    ASSERT_EQ(postings.count_new(crowd), crowd.size() - number.size());
+  }
+  postings.finish();
+  expect_collected(&postings, want);
+}
+
 }  // namespace
 }  // namespace vellum
