@@ -1,6 +1,7 @@
 #include "build/container_sets.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "common/coding.h"
@@ -55,32 +56,46 @@ void ContainerSets::append_run(uint32_t set, const uint32_t* ids, size_t n) {
 }
 
 void ContainerSets::add_part(uint32_t set, const uint32_t* ids, size_t n) {
-  const uint64_t at = bytes_.size();
-  bytes_.resize(at + container_bytes(n));
-  char* out = bytes_.data() + at;
+  char* out = new_part(set, ids[0] >> kWindowBits, static_cast<uint32_t>(n));
   if (n > kMaxArrayCardinality) {
     encode_bitmap_container(ids, n, out);
   } else {
     encode_array_container(ids, n, out);
   }
+}
+
+void ContainerSets::append_window(uint32_t set, uint32_t high, const uint16_t* lows, size_t n) {
+  char* out = new_part(set, high, static_cast<uint32_t>(n));
+  if (n > kMaxArrayCardinality) {
+    for (size_t k = 0; k < n; ++k) out[lows[k] >> 3] = static_cast<char>(out[lows[k] >> 3] | (1 << (lows[k] & 7)));
+  } else if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, lows, 2 * n);
+  } else {
+    for (size_t k = 0; k < n; ++k) EncodeU16(out + 2 * k, lows[k]);
+  }
+}
+
+char* ContainerSets::new_part(uint32_t set, uint32_t high, uint32_t card) {
+  const uint64_t at = bytes_.size();
+  bytes_.resize(at + container_bytes(card));
   const uint32_t p = static_cast<uint32_t>(parts_.size());
-  const uint32_t high = ids[0] >> kWindowBits;
-  parts_.push_back(Part{at, static_cast<uint32_t>(n), kNone, high});
+  parts_.push_back(Part{at, card, kNone, high});
   Set& s = sets_[set];
   if (s.tail == kNone) {
     s.head = p;
-    s.tail_card = static_cast<uint32_t>(n);
+    s.tail_card = card;
   } else {
     Part& tail = parts_[s.tail];
     tail.next = p;
     if (tail.high == high) {
-      s.tail_card += static_cast<uint32_t>(n);
+      s.tail_card += card;
     } else {
       s.closed += 8 + container_bytes(s.tail_card);
-      s.tail_card = static_cast<uint32_t>(n);
+      s.tail_card = card;
     }
   }
   s.tail = p;
+  return bytes_.data() + at;
 }
 
 uint64_t ContainerSets::posting_size(uint32_t set) const {

@@ -29,6 +29,10 @@ class ContainerSets {
   // Adds `n` strictly ascending ids, all above every id already in `set`.
   void append_run(uint32_t set, const uint32_t* ids, size_t n);
 
+  // append_run() for `n` (at least 1) ids of one window, given as the
+  // window `high` and their low 16 bits.
+  void append_window(uint32_t set, uint32_t high, const uint16_t* lows, size_t n);
+
   // The set's posting in the portable Roaring layout without run
   // containers: its size, its bytes (exactly that many), its ids.
   uint64_t posting_size(uint32_t set) const;
@@ -63,6 +67,9 @@ class ContainerSets {
   };
 
   void add_part(uint32_t set, const uint32_t* ids, size_t n);
+  // Links a part of `card` ids of window `high` to the set; returns where
+  // its container bytes go (zero bytes: the arena only grows).
+  char* new_part(uint32_t set, uint32_t high, uint32_t card);
   // Fills groups_ with the set's windows, in ascending order.
   void collect_groups(uint32_t set);
   // The group's container bytes, merged into scratch_ when it has several

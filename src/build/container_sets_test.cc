@@ -14,15 +14,22 @@ namespace vellum {
 namespace {
 
 // Appends `runs` to one set and checks ids, size and bytes against CRoaring
-// holding the same ids.
-void expect_runs(const std::vector<std::vector<uint32_t>>& runs) {
+// holding the same ids. With `by_window`, runs within one window go in as
+// their low bits.
+void expect_runs_once(const std::vector<std::vector<uint32_t>>& runs, bool by_window) {
   ContainerSets sets;
   sets.create();  // another set's parts interleave with the tested one
   const uint32_t s = sets.create();
   std::vector<uint32_t> all;
   uint32_t other = 0;
   for (const auto& run : runs) {
-    sets.append_run(s, run.data(), run.size());
+    const uint32_t high = run[0] >> 16;
+    if (by_window && high == run.back() >> 16) {
+      std::vector<uint16_t> lows(run.begin(), run.end());  // keeps the low bits
+      sets.append_window(s, high, lows.data(), lows.size());
+    } else {
+      sets.append_run(s, run.data(), run.size());
+    }
     sets.append_run(0, &other, 1);
     other += 70000;
     all.insert(all.end(), run.begin(), run.end());
@@ -35,6 +42,11 @@ void expect_runs(const std::vector<std::vector<uint32_t>>& runs) {
   EXPECT_EQ(bytes, serialize_posting(b));
   EXPECT_EQ(sets.posting_size(s), bytes.size());
   EXPECT_EQ(sets.ids(s), all);
+}
+
+void expect_runs(const std::vector<std::vector<uint32_t>>& runs) {
+  expect_runs_once(runs, false);
+  expect_runs_once(runs, true);
 }
 
 std::vector<uint32_t> range(uint32_t from, uint32_t to, uint32_t step = 1) {

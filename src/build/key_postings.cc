@@ -208,14 +208,16 @@ void KeyPostings::flush() {
   if (grouped_.size() < pending_size_) grouped_.resize(pending_size_);
   uint32_t begin = 0;
   for (size_t d = 0; d < batch_docs_.size(); ++d) {
-    for (uint32_t p = begin; p < doc_ends_[d]; ++p) grouped_[counts_[pending[p]]++] = batch_docs_[d];
+    const uint16_t low = static_cast<uint16_t>(batch_docs_[d]);
+    for (uint32_t p = begin; p < doc_ends_[d]; ++p) grouped_[counts_[pending[p]]++] = low;
     begin = doc_ends_[d];
   }
+  const uint32_t high = batch_docs_[0] >> kWindowBits;
   // After the scatter each cursor sits at the start of the next set's run.
   uint32_t start = 0;
   for (uint32_t b : touched_) {
     const uint32_t end = counts_[b];
-    large_.append_run(b, grouped_.data() + start, end - start);
+    large_.append_window(b, high, grouped_.data() + start, end - start);
     counts_[b] = 0;
     start = end;
   }

@@ -159,10 +159,11 @@ class KeyPostings final : public PostingSource {
   std::vector<uint32_t> batch_docs_;
   std::vector<uint32_t> doc_ends_;
   // Flush scratch, reused: per-set counters (all zero between flushes),
-  // the sets touched by the batch, and the ids grouped by set.
+  // the sets touched by the batch, and the ids grouped by set, as their
+  // low 16 bits (a batch lies in one window).
   std::vector<uint32_t> counts_;
   std::vector<uint32_t> touched_;
-  MappedArray<uint32_t> grouped_;
+  MappedArray<uint16_t> grouped_;
 
   std::string scratch_;
 };
