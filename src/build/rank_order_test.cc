@@ -24,6 +24,12 @@ TEST(RankOrder, EmptyOneAndExtremes) {
   const int64_t hi = std::numeric_limits<int64_t>::max();
   const std::vector<int64_t> ranks = {5, 9, 5, -1, lo, hi, -1, 0, hi, lo, 256, -256};
   EXPECT_EQ(rank_order(ranks), stable_reference(ranks));
+  // Spreads on both sides of 2^32, where the sort changes its layout.
+  const int64_t base = -3000000000;
+  for (int64_t top : {base + int64_t{UINT32_MAX}, base + (int64_t{1} << 32)}) {
+    const std::vector<int64_t> two = {base, top, base + 1, top, base, top - 1};
+    EXPECT_EQ(rank_order(two), stable_reference(two)) << top;
+  }
 }
 
 // Rank spreads that leave different digits constant, with many ties.
