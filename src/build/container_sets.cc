@@ -67,7 +67,7 @@ void ContainerSets::add_part(uint32_t set, const uint32_t* ids, size_t n) {
 void ContainerSets::append_window(uint32_t set, uint32_t high, const uint16_t* lows, size_t n) {
   char* out = new_part(set, high, static_cast<uint32_t>(n));
   if (n > kMaxArrayCardinality) {
-    for (size_t k = 0; k < n; ++k) out[lows[k] >> 3] = static_cast<char>(out[lows[k] >> 3] | (1 << (lows[k] & 7)));
+    for (size_t k = 0; k < n; ++k) set_bit(out, lows[k]);
   } else if constexpr (std::endian::native == std::endian::little) {
     std::memcpy(out, lows, 2 * n);
   } else {

@@ -31,7 +31,7 @@ class KeyPostings final : public PostingSource {
   // ids in batches. A power of two, at least 8.
   static constexpr uint32_t kPromoteAt = 64;
   // Pairs of large sets that wait in a batch before they reach their sets.
-  // The batch and its grouped copy take 32 MB each; a window of documents
+  // The batch takes 32 MB and its grouped copy 16 MB; a window of documents
   // with up to 128 distinct keys each fits one batch, so even the most
   // common keys get one part per window. Denser windows fill it more than
   // once, each fill costing every such key a part.
