@@ -442,6 +442,10 @@ uint64_t* NgramKeyer::scan(std::string_view text, size_t gram_size, bool fold_ca
   return out;
 }
 
+bool ngram_keys_hashed_above_32_bits(size_t gram_size) {
+  return gram_size != 2 && (gram_size < 5 || gram_size > 8);
+}
+
 std::vector<uint64_t> ngram_keys(std::string_view text, size_t gram_size, bool fold_case) {
   if (gram_size == 0) return {};
   NgramKeyer keyer;

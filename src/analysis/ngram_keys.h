@@ -73,6 +73,12 @@ class NgramKeyer {
 std::vector<uint64_t> ngram_keys(std::string_view text, size_t gram_size,
                                  bool fold_case);
 
+// True when every key of 2^32 and above among the keys of `gram_size` is
+// an FNV-1a hash, whose high bits are spread evenly. Grams of two
+// characters and ASCII grams of five to eight are keyed by their packed
+// characters instead.
+bool ngram_keys_hashed_above_32_bits(size_t gram_size);
+
 }  // namespace vellum
 
 #endif  // VELLUM_ANALYSIS_NGRAM_KEYS_H_

@@ -49,6 +49,16 @@ TEST(NgramKeys, AsciiPackingUpToEightThenHashing) {
   EXPECT_EQ(folded("a\u03A3b", 3), (Keys{0x2D2FD476D2463B80ULL}));
 }
 
+// Keys of 2^32 and above are hashes for exactly the gram sizes whose packed
+// keys (characters of grams of up to eight) all stay below 2^32.
+TEST(NgramKeys, HashedAbove32BitsExactlyWherePackedKeysStayBelow) {
+  for (size_t n = 1; n <= 12; ++n) {
+    const uint64_t key = folded(std::string(n, 'z'), n).at(0);
+    const bool packed_above = n <= 8 && key >> 32 != 0;
+    EXPECT_EQ(ngram_keys_hashed_above_32_bits(n), !packed_above) << "gram size " << n;
+  }
+}
+
 TEST(NgramKeys, DroppedCharactersDoNotSplitWords) {
   EXPECT_EQ(folded("e-mail", 3), folded("email", 3));
   EXPECT_EQ(folded("a\u0301bc", 3), (Keys{0x616263}));  // Mn combining acute

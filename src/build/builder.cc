@@ -180,7 +180,7 @@ Result<BuildStats> Builder::build(const std::string& out_dir) const {
     return rank_order({ranks.data(), ranks.size()});
   }();
 
-  KeyPostings postings;
+  KeyPostings postings(ngram_keys_hashed_above_32_bits(gram_size_));
   FacetMap facets;
   collect_postings(staged_, order, gram_size_, &postings, &facets);
   BuildStats stats;

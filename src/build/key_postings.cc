@@ -34,9 +34,42 @@ inline unsigned class_of(uint32_t n) {
   return n <= 8 ? 0 : static_cast<unsigned>(std::bit_width(n - 1)) - 3;
 }
 
+// Sorts a[0, n) by key (keys distinct) by insertion while that takes at
+// most `budget` moves, and returns false, a[0, n) then in some order, when
+// it would take more.
+template <typename E>
+bool insertion_sort(E* a, size_t n, size_t budget) {
+  size_t moves = 0;
+  for (size_t i = 1; i < n; ++i) {
+    if (a[i - 1].key < a[i].key) continue;
+    const E e = a[i];
+    size_t j = i;
+    for (; j > 0 && a[j - 1].key > e.key; --j) {
+      if (moves++ == budget) {
+        a[j] = e;
+        return false;
+      }
+      a[j] = a[j - 1];
+    }
+    a[j] = e;
+  }
+  return true;
+}
+
 }  // namespace
 
-KeyPostings::KeyPostings() : slots_(kInitialSlots) {}
+KeyPostings::KeyPostings(bool hashed_above_32_bits)
+    : hashed_above_32_bits_(hashed_above_32_bits),
+      direct_above_(hashed_above_32_bits ? UINT32_MAX : UINT64_MAX),
+      slots_(kInitialSlots) {}
+
+// A choice without a branch: text of several scripts mixes both kinds of
+// key unpredictably.
+inline uint64_t KeyPostings::hash(uint64_t key) const {
+  const uint64_t mixed = mix(key);
+  const uint64_t as_is = 0 - static_cast<uint64_t>(direct(key));
+  return mixed ^ ((mixed ^ key) & as_is);
+}
 
 // Table sizes go 2^k, 1.5 * 2^k, 2^(k+1), ...: finer steps than doubling
 // keep a table of 32-byte slots nearer the room its entries need.
@@ -45,7 +78,7 @@ size_t KeyPostings::next_size(size_t slots) {
 }
 
 void KeyPostings::place(const Entry& e) {
-  size_t i = home(mix(e.key));
+  size_t i = home(hash(e.key));
   while (slots_[i].number != 0) i = next(i);
   slots_[i] = e;
 }
@@ -111,7 +144,7 @@ bool KeyPostings::contains(uint64_t key, uint64_t hash) const {
 
 size_t KeyPostings::count_new(const std::vector<uint64_t>& keys) const {
   size_t n = 0;
-  for (uint64_t k : keys) n += !contains(k, mix(k));
+  for (uint64_t k : keys) n += !contains(k, hash(k));
   return n;
 }
 
@@ -241,7 +274,12 @@ void KeyPostings::add_runs(uint32_t first, const uint64_t* k, const uint32_t* en
                            uint32_t* entry_of) {
   if (sorted_.size() != 0) sorted_.release();  // left readable by resume()
   const size_t n = ends[docs - 1];
-  for (size_t i = 0; i < std::min(n, kAhead); ++i) __builtin_prefetch(&slots_[home(mix(k[i]))]);
+  // The hashes of the next kAhead keys, taken when their slots are fetched.
+  uint64_t ahead[kAhead];
+  for (size_t i = 0; i < std::min(n, kAhead); ++i) {
+    ahead[i] = hash(k[i]);
+    __builtin_prefetch(&slots_[home(ahead[i])]);
+  }
   size_t i = 0;
   for (size_t d = 0; d < docs; ++d) {
     const uint32_t doc = first + static_cast<uint32_t>(d);
@@ -250,8 +288,12 @@ void KeyPostings::add_runs(uint32_t first, const uint64_t* k, const uint32_t* en
     uint32_t* const start = reserve_pending(ends[d] - i);
     uint32_t* out = start;
     for (; i < ends[d]; ++i) {
-      if (i + kAhead < n) __builtin_prefetch(&slots_[home(mix(k[i + kAhead]))]);
-      Entry& e = find(k[i], mix(k[i]));
+      const uint64_t h = ahead[i % kAhead];
+      if (i + kAhead < n) {
+        ahead[i % kAhead] = hash(k[i + kAhead]);
+        __builtin_prefetch(&slots_[home(ahead[i % kAhead])]);
+      }
+      Entry& e = find(k[i], h);
       if (entry_of != nullptr) entry_of[i] = e.number - 1;
       if (e.count > kPromoteAt) {
         if (e.w[2] == doc) continue;
@@ -294,15 +336,25 @@ void KeyPostings::finish() {
 }
 
 // The table becomes sorted_ in place, so that finishing needs no second
-// copy of the entries: the entries are packed to its front, the rest of it
-// is returned, and they are ordered by buckets of the highest bits in which
-// keys differ (a permutation in place), then each bucket is sorted. Hashed
-// keys spread evenly, so the buckets are small enough to sort in cache.
+// copy of the entries.
 void KeyPostings::sort_entries() {
-  size_t n = 0;
-  for (size_t i = 0; i < slots_.size(); ++i) {
-    if (slots_[i].number != 0) slots_[n++] = slots_[i];
+  if (hashed_above_32_bits_) {
+    sort_direct();
+  } else {
+    size_t n = 0;
+    for (size_t i = 0; i < slots_.size(); ++i) {
+      if (slots_[i].number != 0) slots_[n++] = slots_[i];
+    }
+    sort_by_buckets(n);
   }
+  sorted_ = std::move(slots_);
+}
+
+// The entries, packed to the front of the table, are ordered by buckets of
+// the highest bits in which keys differ (a permutation in place), then each
+// bucket is sorted. Mixed keys spread evenly, so the buckets are small
+// enough to sort in cache.
+void KeyPostings::sort_by_buckets(size_t n) {
   slots_.resize(n);
   slots_.shrink_to_fit();
   Entry* const a = slots_.data();
@@ -329,7 +381,41 @@ void KeyPostings::sort_entries() {
     }
     std::sort(a + starts[b], a + starts[b + 1], [](const Entry& x, const Entry& y) { return x.key < y.key; });
   }
-  sorted_ = std::move(slots_);
+}
+
+// Direct keys lie in home order, which is key order, but for the few that
+// probing put a little further on and those whose probe wrapped past the
+// end of the table. Those that wrapped and the keys below 2^32 (no more
+// than there are short grams) are set aside, sorted and merged back.
+void KeyPostings::sort_direct() {
+  auto by_key = [](const Entry& x, const Entry& y) { return x.key < y.key; };
+  Entry* const a = slots_.data();
+  std::vector<Entry> others;
+  size_t n = 0;
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (a[i].number == 0) continue;
+    if (direct(a[i].key) && home(a[i].key) <= i) {
+      a[n++] = a[i];
+    } else {
+      others.push_back(a[i]);
+    }
+  }
+  // Keys that share their high bits by the thousand are no hashes; they
+  // still sort, in n log n.
+  if (!insertion_sort(a, n, 8 * n)) std::sort(a, a + n, by_key);
+  std::sort(others.begin(), others.end(), by_key);
+  const size_t total = n + others.size();
+  // From the back, so that no entry is overwritten before it moves.
+  size_t k = total;
+  for (size_t j = others.size(); j > 0;) {
+    if (n > 0 && a[n - 1].key > others[j - 1].key) {
+      a[--k] = a[--n];
+    } else {
+      a[--k] = others[--j];
+    }
+  }
+  slots_.resize(total);
+  slots_.shrink_to_fit();
 }
 
 uint64_t KeyPostings::size(size_t i) const {
@@ -361,7 +447,7 @@ std::vector<uint32_t> KeyPostings::ids(size_t i) const {
 }
 
 void KeyPostings::clear() {
-  *this = KeyPostings();
+  *this = KeyPostings(hashed_above_32_bits_);
 }
 
 }  // namespace vellum

@@ -37,7 +37,11 @@ class KeyPostings final : public PostingSource {
   // once, each fill costing every such key a part.
   static constexpr size_t kBatchPairs = size_t{1} << 23;
 
-  KeyPostings();
+  // `hashed_above_32_bits`: every key of 2^32 and above is a hash with
+  // evenly spread high bits, as n-gram keys are for most gram sizes. Such
+  // keys then take their slot from those bits, which leaves the table
+  // nearly in key order, so finish() sorts it in one pass over it.
+  explicit KeyPostings(bool hashed_above_32_bits = false);
 
   // Adds `doc` to the set of each key. Docs must arrive in ascending order;
   // a key listed more than once for a document counts once. Only before
@@ -99,6 +103,9 @@ class KeyPostings final : public PostingSource {
   static constexpr size_t kInitialSlots = 4096;
   static constexpr size_t kMaxSlots = size_t{1} << 32;
   static size_t next_size(size_t slots);
+  // What home() takes for `key`.
+  uint64_t hash(uint64_t key) const;
+  bool direct(uint64_t key) const { return key > direct_above_; }
   // The slot a hash maps to: its high 32 bits scaled to the table, so that
   // home slots follow hash order at every table size.
   size_t home(uint64_t hash) const { return static_cast<size_t>(((hash >> 32) * slots_.size()) >> 32); }
@@ -114,6 +121,10 @@ class KeyPostings final : public PostingSource {
   void rehash(size_t slots);
   // Moves the entries from the table into sorted_, in key order.
   void sort_entries();
+  // sort_entries() for the first n slots, by buckets of high key bits; and
+  // for a table of direct() keys.
+  void sort_by_buckets(size_t n);
+  void sort_direct();
   // Adds `doc` to a set that is not inline with room, nor large; true
   // when the set has just become large and `doc` must join the batch.
   bool append_slow(Entry* e, uint32_t doc);
@@ -146,6 +157,8 @@ class KeyPostings final : public PostingSource {
 
   // Collecting: the table, at most three quarters full. After finish():
   // empty, and sorted_ holds the entries in key order.
+  bool hashed_above_32_bits_;
+  uint64_t direct_above_;  // keys above it are direct(): 2^32 - 1, or none
   MappedArray<Entry> slots_;
   size_t keys_ = 0;
   MappedArray<Entry> sorted_;

@@ -88,9 +88,12 @@ TEST(KeyPostings, EverySetSizeGivesRoaringBytes) {
     const uint64_t key = k % 2 == 0 ? k : rng();
     want[key] = sample(rng, kDocs, 1 + k % 3);
   }
-  KeyPostings postings;
-  collect(want, kDocs, &postings, 1);
-  expect_collected(&postings, want);
+  for (bool direct : {false, true}) {
+    SCOPED_TRACE(direct ? "hashed above 32 bits" : "any keys");
+    KeyPostings postings(direct);
+    collect(want, kDocs, &postings, 1);
+    expect_collected(&postings, want);
+  }
 }
 
 // Bitmap sets take their ids in batches: wide documents pass the pending
@@ -236,16 +239,21 @@ TEST(KeyPostings, ResumeAfterFinishContinuesEverySet) {
 // that crowd a few home slots (small packed values) beside hashed ones, an
 // entry number per key in order of first appearance, and a finish and
 // resume between sizes.
-TEST(KeyPostings, TableGrowthKeepsEveryKeyAndNumber) {
+// Both kinds of table: with keys above 2^32 taken as hashes, those near
+// the top of the key space wrap past the end of the table.
+class TableGrowth : public testing::TestWithParam<bool> {};
+
+TEST_P(TableGrowth, KeepsEveryKeyAndNumber) {
   std::mt19937_64 rng(21);
   IdSets want;
   for (uint64_t k = 0; k < 30000; ++k) want[k] = sample(rng, 40, 1 + k % 3);
   for (int k = 0; k < 30000; ++k) want[rng()] = sample(rng, 40, 1 + rng() % 5);
+  for (uint64_t k = 0; k < 300; ++k) want[~k] = sample(rng, 40, 1 + k % 3);
   std::vector<std::vector<uint64_t>> by_doc(40);
   for (const auto& [key, ids] : want) {
     for (uint32_t id : ids) by_doc[id].push_back(key);
   }
-  KeyPostings postings;
+  KeyPostings postings(GetParam());
   std::map<uint64_t, uint32_t> number;
   for (uint32_t d = 0; d < by_doc.size(); ++d) {
     std::shuffle(by_doc[d].begin(), by_doc[d].end(), rng);
@@ -263,6 +271,28 @@ TEST(KeyPostings, TableGrowthKeepsEveryKeyAndNumber) {
       for (size_t i = 0; i < postings.count(); ++i) number[postings.key(i)] = static_cast<uint32_t>(i);
     }
   }
+  postings.finish();
+  expect_collected(&postings, want);
+}
+
+INSTANTIATE_TEST_SUITE_P(KeyPostings, TableGrowth, testing::Bool());
+
+// Keys above 2^32 that are no hashes, taken as hashes: they share their
+// high bits, so all of them have one home slot, and they arrive in
+// descending order, so that the table holds them in reverse. They are
+// still found and still come out in key order.
+TEST(KeyPostings, KeysTakenForHashesThatAreNotStillSort) {
+  constexpr uint32_t kDocs = 3000;
+  IdSets want;
+  std::vector<std::vector<uint64_t>> by_doc(kDocs);
+  for (uint32_t d = 0; d < kDocs; ++d) {
+    const uint64_t key = uint64_t{0xABCD1234} << 32 | (kDocs - d);
+    want[key] = {d};
+    by_doc[d] = {key, d % 7};
+    want[d % 7].push_back(d);
+  }
+  KeyPostings postings(true);
+  for (uint32_t d = 0; d < kDocs; ++d) postings.add_doc(d, by_doc[d]);
   postings.finish();
   expect_collected(&postings, want);
 }

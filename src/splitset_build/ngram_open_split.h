@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/ngram_keys.h"
 #include "build/key_postings.h"
 #include "splitset_build/batch_split_set.h"
 
@@ -18,7 +19,11 @@ namespace vellum {
 class NgramOpenSplit final : public OpenSplitBody {
  public:
   NgramOpenSplit(uint16_t gram_size, uint32_t stride, bool fold_case, uint32_t bloom_bits_per_key)
-      : gram_size_(gram_size), stride_(stride), fold_case_(fold_case), bloom_bits_(bloom_bits_per_key) {}
+      : postings_(ngram_keys_hashed_above_32_bits(gram_size)),
+        gram_size_(gram_size),
+        stride_(stride),
+        fold_case_(fold_case),
+        bloom_bits_(bloom_bits_per_key) {}
 
   // 2n + 64(K + N) + postings + 8 ceil(K / stride) + 20 for a document of n
   // distinct keys of which N are new to the split's K keys.
