@@ -129,33 +129,38 @@ bool TextScratch::utf8(PyObject* o, std::string_view* out) {
   if (len > 0 && PyUnicode_AsUCS4(o, wide_.get(), n, 0) == nullptr) return false;
   char* p = bytes_.get();
   const Py_UCS4* w = wide_.get();
-  for (size_t i = 0; i < len; ++i) {
-    // ASCII sixteen characters at a time.
-    while (i + 16 <= len && narrow_ascii16(w + i, p)) {
+  for (size_t i = 0; i < len;) {
+    // ASCII sixteen characters at a time; otherwise the next sixteen one
+    // by one, so that text of other scripts is not tested for ASCII at
+    // every character.
+    if (i + 16 <= len && narrow_ascii16(w + i, p)) {
       p += 16;
       i += 16;
+      continue;
     }
-    if (i == len) break;
-    const Py_UCS4 c = w[i];
-    if (c < 0x80) {
-      *p++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-      *p++ = static_cast<char>(0xC0 | (c >> 6));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      if (c >= 0xD800 && c <= 0xDFFF) {
-        // Not encodable: let the interpreter raise its own error.
-        Py_ssize_t ignored;
-        if (PyUnicode_AsUTF8AndSize(o, &ignored) == nullptr) return false;
+    const size_t stop = std::min(len, i + 16);
+    for (; i < stop; ++i) {
+      const Py_UCS4 c = w[i];
+      if (c < 0x80) {
+        *p++ = static_cast<char>(c);
+      } else if (c < 0x800) {
+        *p++ = static_cast<char>(0xC0 | (c >> 6));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else if (c < 0x10000) {
+        if (c >= 0xD800 && c <= 0xDFFF) {
+          // Not encodable: let the interpreter raise its own error.
+          Py_ssize_t ignored;
+          if (PyUnicode_AsUTF8AndSize(o, &ignored) == nullptr) return false;
+        }
+        *p++ = static_cast<char>(0xE0 | (c >> 12));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        *p++ = static_cast<char>(0xF0 | (c >> 18));
+        *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
       }
-      *p++ = static_cast<char>(0xE0 | (c >> 12));
-      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      *p++ = static_cast<char>(0xF0 | (c >> 18));
-      *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
     }
   }
   *out = std::string_view(bytes_.get(), static_cast<size_t>(p - bytes_.get()));

@@ -321,6 +321,22 @@ def test_add_many_matches_add(tmp_path):
     assert read_dataset(tmp_path / "many").files == read_dataset(tmp_path / "add").files
 
 
+def test_add_many_texts_of_every_width(tmp_path):
+    # Runs of ASCII and of two-, three- and four-byte characters, of every
+    # length around the sixteen characters the conversion takes at a time,
+    # at every offset: the index must be that of the same texts tokenized.
+    pieces = ["ab", "é", "東京", "😀", "x" * 15, "Ωmega", "タワー" * 6, " ", "𝒜b"]
+    rows = []
+    for i in range(200):
+        text = "".join(pieces[(i * 7 + k * (i % 5 + 1)) % len(pieces)] * (1 + (i + k) % 3)
+                       for k in range(i % 17))
+        rows.append((i % 11, text, b"r%d" % i, None))
+    many = vellum.Builder()
+    many.add_many(rows)
+    stats = many.build(str(tmp_path / "many"))
+    check_dataset(tmp_path / "many", rows, stats)
+
+
 class _Seq:
     """A sequence that is neither a list nor a tuple."""
 
