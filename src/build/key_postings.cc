@@ -338,7 +338,13 @@ void KeyPostings::finish() {
 // The table becomes sorted_ in place, so that finishing needs no second
 // copy of the entries.
 void KeyPostings::sort_entries() {
+  // sort_direct() sets aside a copy of the keys below 2^32: only worth it
+  // while they are few (not so for single characters, say).
+  size_t small = 0;
   if (hashed_above_32_bits_) {
+    for (size_t i = 0; i < slots_.size(); ++i) small += slots_[i].number != 0 && !direct(slots_[i].key);
+  }
+  if (hashed_above_32_bits_ && small <= keys_ / 8) {
     sort_direct();
   } else {
     size_t n = 0;
