@@ -155,10 +155,10 @@ class KeyPostings final : public PostingSource {
     uint32_t free_head = UINT32_MAX;  // chain of freed blocks
   };
 
-  // Collecting: the table, at most three quarters full. After finish():
-  // empty, and sorted_ holds the entries in key order.
   bool hashed_above_32_bits_;
   uint64_t direct_above_;  // keys above it are direct(): 2^32 - 1, or none
+  // Collecting: the table, at most three quarters full. After finish():
+  // empty, and sorted_ holds the entries in key order.
   MappedArray<Entry> slots_;
   size_t keys_ = 0;
   MappedArray<Entry> sorted_;
