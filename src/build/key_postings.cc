@@ -59,9 +59,7 @@ bool insertion_sort(E* a, size_t n, size_t budget) {
 }  // namespace
 
 KeyPostings::KeyPostings(bool hashed_above_32_bits)
-    : hashed_above_32_bits_(hashed_above_32_bits),
-      direct_above_(hashed_above_32_bits ? UINT32_MAX : UINT64_MAX),
-      slots_(kInitialSlots) {}
+    : direct_above_(hashed_above_32_bits ? UINT32_MAX : UINT64_MAX), slots_(kInitialSlots) {}
 
 // A choice without a branch: text of several scripts mixes both kinds of
 // key unpredictably.
@@ -341,10 +339,10 @@ void KeyPostings::sort_entries() {
   // sort_direct() sets aside a copy of the keys below 2^32: only worth it
   // while they are few (not so for single characters, say).
   size_t small = 0;
-  if (hashed_above_32_bits_) {
+  if (hashed_above_32_bits()) {
     for (size_t i = 0; i < slots_.size(); ++i) small += slots_[i].number != 0 && !direct(slots_[i].key);
   }
-  if (hashed_above_32_bits_ && small <= keys_ / 8) {
+  if (hashed_above_32_bits() && small <= keys_ / 8) {
     sort_direct();
   } else {
     size_t n = 0;
@@ -453,7 +451,7 @@ std::vector<uint32_t> KeyPostings::ids(size_t i) const {
 }
 
 void KeyPostings::clear() {
-  *this = KeyPostings(hashed_above_32_bits_);
+  *this = KeyPostings(hashed_above_32_bits());
 }
 
 }  // namespace vellum

@@ -106,6 +106,7 @@ class KeyPostings final : public PostingSource {
   // What home() takes for `key`.
   uint64_t hash(uint64_t key) const;
   bool direct(uint64_t key) const { return key > direct_above_; }
+  bool hashed_above_32_bits() const { return direct_above_ == UINT32_MAX; }
   // The slot a hash maps to: its high 32 bits scaled to the table, so that
   // home slots follow hash order at every table size.
   size_t home(uint64_t hash) const { return static_cast<size_t>(((hash >> 32) * slots_.size()) >> 32); }
@@ -155,7 +156,6 @@ class KeyPostings final : public PostingSource {
     uint32_t free_head = UINT32_MAX;  // chain of freed blocks
   };
 
-  bool hashed_above_32_bits_;
   uint64_t direct_above_;  // keys above it are direct(): 2^32 - 1, or none
   // Collecting: the table, at most three quarters full. After finish():
   // empty, and sorted_ holds the entries in key order.
