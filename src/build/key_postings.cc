@@ -345,20 +345,20 @@ void KeyPostings::sort_entries() {
   if (hashed_above_32_bits() && small <= keys_ / 8) {
     sort_direct();
   } else {
-    size_t n = 0;
-    for (size_t i = 0; i < slots_.size(); ++i) {
-      if (slots_[i].number != 0) slots_[n++] = slots_[i];
-    }
-    sort_by_buckets(n);
+    sort_by_buckets();
   }
   sorted_ = std::move(slots_);
 }
 
-// The entries, packed to the front of the table, are ordered by buckets of
-// the highest bits in which keys differ (a permutation in place), then each
-// bucket is sorted. Mixed keys spread evenly, so the buckets are small
+// The entries are packed to the front of the table and ordered by buckets
+// of the highest bits in which keys differ (a permutation in place), then
+// each bucket is sorted. Mixed keys spread evenly, so the buckets are small
 // enough to sort in cache.
-void KeyPostings::sort_by_buckets(size_t n) {
+void KeyPostings::sort_by_buckets() {
+  size_t n = 0;
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    if (slots_[i].number != 0) slots_[n++] = slots_[i];
+  }
   slots_.resize(n);
   slots_.shrink_to_fit();
   Entry* const a = slots_.data();

@@ -122,9 +122,9 @@ class KeyPostings final : public PostingSource {
   void rehash(size_t slots);
   // Moves the entries from the table into sorted_, in key order.
   void sort_entries();
-  // sort_entries() for the first n slots, by buckets of high key bits; and
-  // for a table of direct() keys.
-  void sort_by_buckets(size_t n);
+  // sort_entries() by buckets of high key bits; and for a table of
+  // direct() keys.
+  void sort_by_buckets();
   void sort_direct();
   // Adds `doc` to a set that is not inline with room, nor large; true
   // when the set has just become large and `doc` must join the batch.
