@@ -63,9 +63,9 @@ KeyPostings::KeyPostings(bool hashed_above_32_bits)
 
 // A choice without a branch: text of several scripts mixes both kinds of
 // key unpredictably.
-inline uint64_t KeyPostings::hash(uint64_t key) const {
+inline uint64_t KeyPostings::hash(uint64_t key, uint64_t direct_above) {
   const uint64_t mixed = mix(key);
-  const uint64_t as_is = 0 - static_cast<uint64_t>(direct(key));
+  const uint64_t as_is = 0 - static_cast<uint64_t>(key > direct_above);
   return mixed ^ ((mixed ^ key) & as_is);
 }
 
@@ -124,13 +124,6 @@ KeyPostings::Entry& KeyPostings::find_or_insert(uint64_t key, uint64_t hash) {
   slots_[i] = Entry{key, static_cast<uint32_t>(keys_ + 1), 0, {0, 0, 0}, 0};
   ++keys_;
   return slots_[i];
-}
-
-// The common case, a key found in its home slot, without a call.
-inline KeyPostings::Entry& KeyPostings::find(uint64_t key, uint64_t hash) {
-  Entry& e = slots_[home(hash)];
-  if (e.key == key && e.number != 0) return e;
-  return find_or_insert(key, hash);
 }
 
 bool KeyPostings::contains(uint64_t key, uint64_t hash) const {
@@ -270,39 +263,62 @@ void KeyPostings::add_docs(uint32_t first, std::span<const uint64_t> keys,
 
 void KeyPostings::add_runs(uint32_t first, const uint64_t* k, const uint32_t* ends, size_t docs,
                            uint32_t* entry_of) {
+  if (entry_of != nullptr) {
+    add_keys<true>(first, k, ends, docs, entry_of);
+  } else {
+    add_keys<false>(first, k, ends, docs, nullptr);
+  }
+}
+
+// What every key reads is held in locals: stores through the entries could
+// alias the members, which would otherwise be loaded again for each key.
+// The table moves only when a new key grows it.
+template <bool kNumbered>
+void KeyPostings::add_keys(uint32_t first, const uint64_t* k, const uint32_t* ends, size_t docs,
+                           uint32_t* entry_of) {
   if (sorted_.size() != 0) sorted_.release();  // left readable by resume()
   const size_t n = ends[docs - 1];
+  const uint64_t direct_above = direct_above_;
+  Entry* table = slots_.data();
+  size_t slots = slots_.size();
   // The hashes of the next kAhead keys, taken when their slots are fetched.
   uint64_t ahead[kAhead];
   for (size_t i = 0; i < std::min(n, kAhead); ++i) {
-    ahead[i] = hash(k[i]);
-    __builtin_prefetch(&slots_[home(ahead[i])]);
+    ahead[i] = hash(k[i], direct_above);
+    __builtin_prefetch(table + home(ahead[i], slots));
   }
   size_t i = 0;
   for (size_t d = 0; d < docs; ++d) {
     const uint32_t doc = first + static_cast<uint32_t>(d);
     if (!batch_docs_.empty() && (batch_docs_[0] >> kWindowBits) != (doc >> kWindowBits)) flush();
+    const size_t end = ends[d];
     // Room for a pair per key, so the large-set path stores without checks.
-    uint32_t* const start = reserve_pending(ends[d] - i);
+    uint32_t* const start = reserve_pending(end - i);
     uint32_t* out = start;
-    for (; i < ends[d]; ++i) {
+    for (; i < end; ++i) {
       const uint64_t h = ahead[i % kAhead];
       if (i + kAhead < n) {
-        ahead[i % kAhead] = hash(k[i + kAhead]);
-        __builtin_prefetch(&slots_[home(ahead[i % kAhead])]);
+        ahead[i % kAhead] = hash(k[i + kAhead], direct_above);
+        __builtin_prefetch(table + home(ahead[i % kAhead], slots));
       }
-      Entry& e = find(k[i], h);
-      if (entry_of != nullptr) entry_of[i] = e.number - 1;
-      if (e.count > kPromoteAt) {
-        if (e.w[2] == doc) continue;
-        e.w[2] = doc;
-        ++e.count;
-        *out++ = e.w[0];
-      } else if (e.count < kInline) {
-        if (e.count > 0 && e.w[e.count - 1] == doc) continue;
-        e.w[e.count++] = doc;
-      } else if (e.w[2] != doc && append_slow(&e, doc)) {
-        *out++ = e.w[0];
+      // Mostly the key is in its home slot.
+      Entry* e = table + home(h, slots);
+      if (e->key != k[i] || e->number == 0) [[unlikely]] {
+        e = &find_or_insert(k[i], h);
+        table = slots_.data();
+        slots = slots_.size();
+      }
+      if constexpr (kNumbered) entry_of[i] = e->number - 1;
+      if (e->count > kPromoteAt) {
+        if (e->w[2] == doc) continue;
+        e->w[2] = doc;
+        ++e->count;
+        *out++ = e->w[0];
+      } else if (e->count < kInline) {
+        if (e->count > 0 && e->w[e->count - 1] == doc) continue;
+        e->w[e->count++] = doc;
+      } else if (e->w[2] != doc && append_slow(e, doc)) {
+        *out++ = e->w[0];
       }
     }
     // Only documents that reached a large set join the batch.

@@ -103,19 +103,22 @@ class KeyPostings final : public PostingSource {
   static constexpr size_t kInitialSlots = 4096;
   static constexpr size_t kMaxSlots = size_t{1} << 32;
   static size_t next_size(size_t slots);
-  // What home() takes for `key`.
-  uint64_t hash(uint64_t key) const;
+  // What home() takes for `key`: the key itself above `direct_above`.
+  static uint64_t hash(uint64_t key, uint64_t direct_above);
+  uint64_t hash(uint64_t key) const { return hash(key, direct_above_); }
   bool direct(uint64_t key) const { return key > direct_above_; }
   bool hashed_above_32_bits() const { return direct_above_ == UINT32_MAX; }
   // The slot a hash maps to: its high 32 bits scaled to the table, so that
   // home slots follow hash order at every table size.
-  size_t home(uint64_t hash) const { return static_cast<size_t>(((hash >> 32) * slots_.size()) >> 32); }
+  static size_t home(uint64_t hash, size_t slots) {
+    return static_cast<size_t>(((hash >> 32) * slots) >> 32);
+  }
+  size_t home(uint64_t hash) const { return home(hash, slots_.size()); }
   size_t next(size_t i) const { return i + 1 == slots_.size() ? 0 : i + 1; }
   // Puts an entry whose key is not in the table into its first free slot.
   void place(const Entry& e);
   // The entry of `key`, new (count 0) if the key has none yet. Valid until
   // the next call: a new entry may grow the table.
-  Entry& find(uint64_t key, uint64_t hash);
   Entry& find_or_insert(uint64_t key, uint64_t hash);
   bool contains(uint64_t key, uint64_t hash) const;
   // Re-inserts every entry into a table of `slots` slots.
@@ -133,8 +136,12 @@ class KeyPostings final : public PostingSource {
   uint32_t* reserve_pending(size_t n);
   // Moves the pending ids of large sets into their containers.
   void flush();
-  // add_docs() with the entry numbers of add_doc().
+  // add_docs() with the entry numbers of add_doc(); add_keys() with
+  // `entry_of` given or not.
   void add_runs(uint32_t first, const uint64_t* keys, const uint32_t* ends, size_t docs,
+                uint32_t* entry_of);
+  template <bool kNumbered>
+  void add_keys(uint32_t first, const uint64_t* keys, const uint32_t* ends, size_t docs,
                 uint32_t* entry_of);
 
   // Pool of id blocks; class c holds blocks of 8 << c ids back to back in
