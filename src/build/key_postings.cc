@@ -281,12 +281,14 @@ void KeyPostings::add_keys(uint32_t first, const uint64_t* k, const uint32_t* en
   const uint64_t direct_above = direct_above_;
   Entry* table = slots_.data();
   size_t slots = slots_.size();
-  // The hashes of the next kAhead keys, taken when their slots are fetched.
-  uint64_t ahead[kAhead];
-  for (size_t i = 0; i < std::min(n, kAhead); ++i) {
-    ahead[i] = hash(k[i], direct_above);
-    __builtin_prefetch(table + home(ahead[i], slots));
-  }
+  // The home slots of the next kAhead keys, taken when they are fetched.
+  Entry* ahead[kAhead];
+  auto fetch = [&](size_t at) {
+    Entry* e = table + home(hash(k[at], direct_above), slots);
+    __builtin_prefetch(e);
+    return e;
+  };
+  for (size_t i = 0; i < std::min(n, kAhead); ++i) ahead[i] = fetch(i);
   size_t i = 0;
   for (size_t d = 0; d < docs; ++d) {
     const uint32_t doc = first + static_cast<uint32_t>(d);
@@ -296,24 +298,26 @@ void KeyPostings::add_keys(uint32_t first, const uint64_t* k, const uint32_t* en
     uint32_t* const start = reserve_pending(end - i);
     uint32_t* out = start;
     for (; i < end; ++i) {
-      const uint64_t h = ahead[i % kAhead];
-      if (i + kAhead < n) {
-        ahead[i % kAhead] = hash(k[i + kAhead], direct_above);
-        __builtin_prefetch(table + home(ahead[i % kAhead], slots));
-      }
       // Mostly the key is in its home slot.
-      Entry* e = table + home(h, slots);
+      Entry* e = ahead[i % kAhead];
+      if (i + kAhead < n) ahead[i % kAhead] = fetch(i + kAhead);
       if (e->key != k[i] || e->number == 0) [[unlikely]] {
-        e = &find_or_insert(k[i], h);
-        table = slots_.data();
-        slots = slots_.size();
+        e = &find_or_insert(k[i], hash(k[i], direct_above));
+        if (slots_.size() != slots) {
+          // The table grew: the slots fetched ahead are of the old one.
+          table = slots_.data();
+          slots = slots_.size();
+          for (size_t j = i + 1; j < std::min(n, i + 1 + kAhead); ++j) ahead[j % kAhead] = fetch(j);
+        }
       }
       if constexpr (kNumbered) entry_of[i] = e->number - 1;
       if (e->count > kPromoteAt) {
-        if (e->w[2] == doc) continue;
+        // A repeat within a document is too irregular to branch on.
+        const uint32_t fresh = e->w[2] != doc;
         e->w[2] = doc;
-        ++e->count;
-        *out++ = e->w[0];
+        e->count += fresh;
+        *out = e->w[0];
+        out += fresh;
       } else if (e->count < kInline) {
         if (e->count > 0 && e->w[e->count - 1] == doc) continue;
         e->w[e->count++] = doc;
