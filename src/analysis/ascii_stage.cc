@@ -5,8 +5,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
-#include <tmmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace vellum::ascii_stage {
@@ -170,21 +169,113 @@ uint64_t kept_mask(const uint8_t* stage) {
   return mask;
 }
 
+#if defined(__x86_64__)
+#define VELLUM_HAS_AVX512_PATH 1
+
+// Staging 64 bytes at a time, packed with a byte compression.
+#define VELLUM_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,bmi2,popcnt")))
+
+VELLUM_AVX512 inline __m512i byte(int b) { return _mm512_set1_epi8(static_cast<char>(b)); }
+
+VELLUM_AVX512 size_t stage_avx512(const char* text, size_t stop, size_t* pos_io, bool fold_case,
+                                  uint8_t* dst) {
+  size_t pos = *pos_io;
+  uint8_t* d = dst;
+  while (pos < stop) {
+    size_t count = std::min<size_t>(stop - pos, 64);
+    // Masked-off bytes are neither read nor able to fault.
+    const __m512i v = _mm512_maskz_loadu_epi8(_bzhi_u64(~uint64_t{0}, count), text + pos);
+    const uint64_t high = _mm512_movepi8_mask(v);
+    if (high != 0) count = static_cast<size_t>(std::countr_zero(high));
+    const __m512i lower = _mm512_or_si512(v, byte(0x20));
+    const uint64_t letter = _mm512_cmple_epu8_mask(_mm512_sub_epi8(lower, byte('a')), byte(25));
+    const uint64_t digit = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, byte('0')), byte(9));
+    const uint64_t space = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, byte(0x09)), byte(4)) |
+                           _mm512_cmpeq_epi8_mask(v, byte(' '));
+    const uint64_t keep = (letter | digit | space) & _bzhi_u64(~uint64_t{0}, count);
+    const __m512i folded = fold_case ? _mm512_mask_mov_epi8(v, letter, lower) : v;
+    _mm512_storeu_si512(d, _mm512_maskz_compress_epi8(keep, folded));
+    d += std::popcount(keep);
+    pos += count;
+    if (high != 0) break;
+  }
+  *pos_io = pos;
+  return static_cast<size_t>(d - dst);
+}
+
+// keys() eight positions at a time: the key that ends at position t of a
+// group is stage[t - j] in byte j, so one byte shuffle of the sixteen bytes
+// before the group's end makes all eight, and the grams' ends select them.
+struct GramShuffles {
+  alignas(64) uint8_t order[9][64];  // by gram size; bytes past it zeroed (0x80)
+};
+
+constexpr GramShuffles make_gram_shuffles() {
+  GramShuffles g{};
+  for (size_t n = 0; n <= 8; ++n) {
+    for (size_t t = 0; t < 8; ++t) {
+      for (size_t j = 0; j < 8; ++j) g.order[n][8 * t + j] = j < n ? static_cast<uint8_t>(8 + t - j) : 0x80;
+    }
+  }
+  return g;
+}
+
+constexpr GramShuffles kGramShuffles = make_gram_shuffles();
+
+VELLUM_AVX512 uint64_t* keys_avx512(uint8_t* stage, size_t total, size_t n, uint64_t* out) {
+  const __m512i shuffle = _mm512_load_si512(kGramShuffles.order[n]);
+  std::memset(stage + total, 0, 64);
+  uint64_t before = 0;  // kept mask of the previous 64 bytes
+  for (size_t at = 0; at < total; at += 64) {
+    const uint64_t kept = _mm512_cmpgt_epi8_mask(_mm512_loadu_si512(stage + at),
+                                                 byte(kSpace));
+    uint64_t ends = kept;
+    for (size_t i = 1; i < n; ++i) ends &= (kept << i) | (before >> (64 - i));
+    before = kept;
+    // Grams ending in the context were keyed before it was staged, and the
+    // first group would read before the stage.
+    for (size_t g = at == 0 ? 1 : 0; g < 8; ++g) {
+      const unsigned m = static_cast<unsigned>(ends >> (8 * g)) & 0xFF;
+      const __m128i window = _mm_loadu_si128(reinterpret_cast<const __m128i*>(stage + at + 8 * g - 8));
+      const __m512i grams = _mm512_shuffle_epi8(_mm512_maskz_broadcast_i32x4(0xFFFF, window), shuffle);
+      const unsigned c = static_cast<unsigned>(std::popcount(m));
+      _mm512_mask_storeu_epi64(out, static_cast<__mmask8>((1u << c) - 1),
+                               _mm512_maskz_compress_epi64(static_cast<__mmask8>(m), grams));
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Whether the processor and the system support the AVX-512 paths.
+bool has_avx512() {
+  static const bool yes = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
+  }();
+  return yes;
+}
+
+#endif  // __x86_64__
 #endif
 
 }  // namespace
 
 size_t stage(const char* text, size_t size, size_t* pos_io, bool fold_case, uint8_t* dst,
-             bool allow_ssse3) {
+             Simd limit) {
   const size_t stop = std::min(size, *pos_io + kInput);
 #if defined(__SSE2__)
+#if VELLUM_HAS_AVX512_PATH
+  if (limit >= Simd::kAvx512 && has_avx512()) return stage_avx512(text, stop, pos_io, fold_case, dst);
+#endif
   __builtin_cpu_init();
-  if (allow_ssse3 && __builtin_cpu_supports("ssse3")) {
+  if (limit >= Simd::kSsse3 && __builtin_cpu_supports("ssse3")) {
     return stage_ssse3(text, stop, pos_io, fold_case, dst);
   }
   return stage_sse2(text, stop, pos_io, fold_case, dst);
 #else
-  (void)allow_ssse3;
+  (void)limit;
   size_t pos = *pos_io;
   uint8_t* d = dst;
   while (pos < stop && stage_byte(static_cast<uint8_t>(text[pos]), fold_case, &d)) ++pos;
@@ -193,7 +284,12 @@ size_t stage(const char* text, size_t size, size_t* pos_io, bool fold_case, uint
 #endif
 }
 
-uint64_t* keys(uint8_t* stage, size_t total, size_t n, uint64_t* out) {
+uint64_t* keys(uint8_t* stage, size_t total, size_t n, uint64_t* out, Simd limit) {
+#if VELLUM_HAS_AVX512_PATH
+  if (limit >= Simd::kAvx512 && has_avx512()) return keys_avx512(stage, total, n, out);
+#else
+  (void)limit;
+#endif
   const uint64_t mask = n == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
   std::memset(stage + total, 0, 64);
   uint64_t before = 0;  // kept mask of the previous 64 bytes

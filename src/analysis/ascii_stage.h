@@ -31,18 +31,26 @@ inline constexpr size_t kInput = 512;
 // The whole stage: context, staged bytes and room for a 64-byte mask step.
 inline constexpr size_t kStageBytes = kContext + kInput + 64;
 
+// The instructions that staging and keying may use, each where the
+// processor has it: every level gives the same bytes, and tests limit the
+// level to compare them.
+enum class Simd {
+  kSse2,    // sixteen bytes at a time; dropped bytes taken out one by one
+  kSsse3,   // dropped bytes taken out with a byte shuffle
+  kAvx512,  // 64 bytes at a time (AVX-512 BW and VBMI2)
+};
+
 // Stages the text from *pos on at `dst`: at most kInput bytes, up to the
 // first byte >= 0x80 or the end. Returns how many bytes it wrote and
-// advances *pos past what it read. Dropped characters are taken out with a
-// byte shuffle where the processor has one (SSSE3) unless `allow_ssse3` is
-// false, which tests use to compare both ways.
+// advances *pos past what it read.
 size_t stage(const char* text, size_t size, size_t* pos, bool fold_case, uint8_t* dst,
-             bool allow_ssse3 = true);
+             Simd limit = Simd::kAvx512);
 
 // Appends at `out` the key of every gram of 3..8 (`n`) characters that ends
 // in stage[kContext, total), in order, and returns the new end. The stage
 // must have room for kStageBytes; bytes past `total` are overwritten.
-uint64_t* keys(uint8_t* stage, size_t total, size_t n, uint64_t* out);
+uint64_t* keys(uint8_t* stage, size_t total, size_t n, uint64_t* out,
+               Simd limit = Simd::kAvx512);
 
 }  // namespace vellum::ascii_stage
 
