@@ -234,6 +234,7 @@ VELLUM_AVX512 uint64_t* keys_avx512(uint8_t* stage, size_t total, size_t n, uint
     before = kept;
     // Grams ending in the context were keyed before it was staged, and the
     // first group would read before the stage.
+    static_assert(kContext == 8, "the context is the first group");
     for (size_t g = at == 0 ? 1 : 0; g < 8; ++g) {
       const unsigned m = static_cast<unsigned>(ends >> (8 * g)) & 0xFF;
       const __m128i window = _mm_loadu_si128(reinterpret_cast<const __m128i*>(stage + at + 8 * g - 8));
