@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/prefetch.h"
+
 namespace vellum {
 
 namespace {
@@ -77,14 +79,14 @@ void DocumentChunk::locate(size_t first) {
 // its view at the copy.
 void DocumentChunk::copy_bytes(std::vector<std::string_view>* views, char* buffer) {
   std::string_view* v = views->data();
-  auto prefetch = [](std::string_view s) {
-    __builtin_prefetch(s.data());
-    if (s.size() > 64) __builtin_prefetch(s.data() + s.size() - 1);
+  auto fetch = [](std::string_view s) {
+    prefetch(s.data());
+    if (s.size() > 64) prefetch(s.data() + s.size() - 1);
   };
-  for (size_t k = 0; k < std::min(kCopyAhead, count_); ++k) prefetch(v[k]);
+  for (size_t k = 0; k < std::min(kCopyAhead, count_); ++k) fetch(v[k]);
   char* out = buffer;
   for (size_t k = 0; k < count_; ++k) {
-    if (k + kCopyAhead < count_) prefetch(v[k + kCopyAhead]);
+    if (k + kCopyAhead < count_) fetch(v[k + kCopyAhead]);
     if (v[k].size() > budget_ || v[k].empty()) continue;
     std::memcpy(out, v[k].data(), v[k].size());
     v[k] = std::string_view(out, v[k].size());
@@ -98,7 +100,7 @@ void DocumentChunk::copy_facets() {
   uint32_t* out = facet_ids_.get();
   for (size_t k = 0; k < count_; ++k) {
     if (k + kCopyAhead < count_ && !v[k + kCopyAhead].empty()) {
-      __builtin_prefetch(v[k + kCopyAhead].data());
+      prefetch(v[k + kCopyAhead].data());
     }
     if (v[k].size() > facet_budget || v[k].empty()) continue;
     std::copy(v[k].begin(), v[k].end(), out);

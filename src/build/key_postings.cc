@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "common/prefetch.h"
 #include "index/posting.h"
 #include "index/posting_format.h"
 
@@ -285,7 +286,7 @@ void KeyPostings::add_keys(uint32_t first, const uint64_t* k, const uint32_t* en
   Entry* ahead[kAhead];
   auto fetch = [&](size_t at) {
     Entry* e = table + home(hash(k[at], direct_above), slots);
-    __builtin_prefetch(e);
+    prefetch(e);
     return e;
   };
   for (size_t i = 0; i < std::min(n, kAhead); ++i) ahead[i] = fetch(i);
@@ -452,7 +453,7 @@ Status KeyPostings::write(size_t i, Sink* sink) {
   if (i + 8 < sorted_.size()) {
     const Entry& ahead = sorted_[i + 8];
     if (ahead.count > kInline && ahead.count <= kPromoteAt) {
-      __builtin_prefetch(block(class_of(ahead.count), ahead.w[0]));
+      prefetch(block(class_of(ahead.count), ahead.w[0]));
     }
   }
   const Entry& e = sorted_[i];

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/mapped_array.h"
+#include "common/prefetch.h"
 #include "facet/facet_list.h"
 
 namespace vellum {
@@ -79,8 +80,8 @@ class RecordStaging {
   // Visits in rank order land on random records: a visitor calls
   // prefetch_row(i) some steps before it reads row i.
   void prefetch_row(size_t i) const {
-    if (i > 0) __builtin_prefetch(&rows_[i - 1]);
-    __builtin_prefetch(&rows_[i]);
+    if (i > 0) prefetch(&rows_[i - 1]);
+    prefetch(&rows_[i]);
   }
 
  private:

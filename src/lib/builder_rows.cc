@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/prefetch.h"
 #include "lib/args.h"
 #include "lib/facets_arg.h"
 #include "lib/py_ref.h"
@@ -84,8 +85,8 @@ void prefetch_items(PyObject* row) {
   if (row == nullptr || !PyTuple_Check(row) || PyTuple_Size(row) != 4) return;
   for (Py_ssize_t k = 1; k < 4; ++k) {
     const char* item = reinterpret_cast<const char*>(PyTuple_GetItem(row, k));
-    __builtin_prefetch(item);
-    __builtin_prefetch(item + 64);
+    prefetch(item);
+    prefetch(item + 64);
   }
 }
 
@@ -188,7 +189,7 @@ bool stage_rows(PyObject* rows, RecordStaging* staging) {
   BatchGuard guard(staging);
   TextScratch text;
   for (Py_ssize_t i = 0; i < seq.size(); ++i) {
-    __builtin_prefetch(seq.peek(i + kRowAhead));
+    prefetch(seq.peek(i + kRowAhead));
     prefetch_items(seq.peek(i + kItemsAhead));
     Ref row(seq.item(i));
     if (!row || !stage_row(row.get(), staging, &text)) return false;

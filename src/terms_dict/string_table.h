@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/prefetch.h"
+
 namespace vellum {
 
 // The hash the table is keyed by; callers that look one string up in
@@ -30,7 +32,7 @@ class StringTable {
   std::optional<uint32_t> find(std::string_view s, uint64_t hash) const;
 
   // Starts loading the slot a lookup of `hash` begins at.
-  void prefetch(uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
+  void prefetch(uint64_t hash) const { vellum::prefetch(&slots_[hash & mask_]); }
 
   // The bytes of id `id`; valid until the next insertion.
   std::string_view at(uint32_t id) const {

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "index/bitmap.h"
+#include "common/prefetch.h"
 #include "common/sink.h"
 #include "common/status.h"
 #include "terms_dict/term_index_writer.h"
@@ -51,7 +52,7 @@ class TermPostingsCollector {
 
   // Starts loading what add(term, ...) reads first.
   void prefetch(uint32_t term) const {
-    if (term < slot_of_.size()) __builtin_prefetch(&slot_of_[term]);
+    if (term < slot_of_.size()) vellum::prefetch(&slot_of_[term]);
   }
 
   bool contains(uint32_t term) const {

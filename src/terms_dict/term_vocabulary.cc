@@ -4,6 +4,8 @@
 #include <string>
 #include <utility>
 
+#include "common/prefetch.h"
+
 namespace vellum {
 
 TermVocabulary::TermVocabulary(TermAnalyzer analyzer)
@@ -42,7 +44,7 @@ bool TermVocabulary::scan_batch(std::string_view text) {
     if (w.copy_at != kInText) w.data = batch_copies_.data() + w.copy_at;
     const std::string_view word(w.data, w.size);
     w.hash = hash_string(word);
-    __builtin_prefetch(&recent_[w.hash & (kRecentWords - 1)]);
+    prefetch(&recent_[w.hash & (kRecentWords - 1)]);
     words_.prefetch(w.hash);
   }
   return more;
