@@ -8,7 +8,7 @@ namespace vellum {
 // itself loaded (a row number, then its row): dead-code elimination counts
 // the call as free of effects. An asm statement it must keep.
 inline void prefetch(const void* p) {
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
   asm volatile("prefetcht0 (%0)" : : "r"(p));
 #else
   __builtin_prefetch(p);
