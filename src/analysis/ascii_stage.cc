@@ -250,6 +250,113 @@ VELLUM_AVX512 uint64_t* keys_avx512(uint8_t* stage, size_t total, size_t n, uint
   return out;
 }
 
+// Compiled for AVX2 whatever the build targets; called only where
+// has_avx2() says the processor has it.
+#define VELLUM_AVX2 __attribute__((target("avx2,bmi,popcnt")))
+
+// index[m]: the permute of 32-bit lanes that moves the 64-bit lanes set in
+// m to the front, in order.
+struct Compact4Table {
+  alignas(32) uint32_t index[16][8];
+};
+
+constexpr Compact4Table make_compact4_table() {
+  Compact4Table t{};
+  for (unsigned m = 0; m < 16; ++m) {
+    unsigned k = 0;
+    for (unsigned lane = 0; lane < 4; ++lane) {
+      if (((m >> lane) & 1) == 0) continue;
+      t.index[m][2 * k] = 2 * lane;
+      t.index[m][2 * k + 1] = 2 * lane + 1;
+      ++k;
+    }
+    for (; k < 4; ++k) t.index[m][2 * k] = t.index[m][2 * k + 1] = 0;
+  }
+  return t;
+}
+
+constexpr Compact4Table kCompact4 = make_compact4_table();
+
+VELLUM_AVX2 inline __m256i load32(const void* aligned) {
+  return _mm256_load_si256(static_cast<const __m256i*>(aligned));
+}
+
+// keys() with AVX2, which has no compressing store: the grams of four
+// positions are packed with a lane permute and stored whole, so that a
+// store may leave up to three words past its keys. Each such word is
+// overwritten by the next keys; only stores that end within the call's
+// keys are whole, and the last keys go one at a time, so nothing is
+// written past them.
+VELLUM_AVX2 uint64_t* keys_avx2(uint8_t* stage, size_t total, size_t n, uint64_t* out) {
+  constexpr size_t kMaxBlocks = (kStageBytes + 63) / 64;
+  std::memset(stage + total, 0, 64);
+  // First the gram ends of every block, which also tells where the keys
+  // of the call end.
+  uint64_t ends_of[kMaxBlocks];
+  const size_t blocks = (total + 63) / 64;
+  size_t count = 0;
+  uint64_t before = 0;  // kept mask of the previous 64 bytes
+  const __m256i space = _mm256_set1_epi8(static_cast<char>(kSpace));
+  for (size_t b = 0; b < blocks; ++b) {
+    const uint8_t* at = stage + 64 * b;
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
+    const uint64_t kept =
+        uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(lo, space)))} |
+        uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(hi, space)))} << 32;
+    uint64_t ends = kept;
+    for (size_t i = 1; i < n; ++i) ends &= (kept << i) | (before >> (64 - i));
+    before = kept;
+    // Grams ending in the context were keyed before it was staged.
+    if (b == 0) ends &= ~((uint64_t{1} << kContext) - 1);
+    ends_of[b] = ends;
+    count += static_cast<size_t>(std::popcount(ends));
+  }
+  uint64_t* const end = out + count;
+  const __m256i shuffle_lo = load32(kGramShuffles.order[n]);
+  const __m256i shuffle_hi = load32(kGramShuffles.order[n] + 32);
+  for (size_t b = 0; b < blocks; ++b) {
+    for (size_t g = 0; g < 8; ++g) {
+      const unsigned m = static_cast<unsigned>(ends_of[b] >> (8 * g)) & 0xFF;
+      if (m == 0) continue;
+      // The sixteen bytes before the group's end, in both halves: the
+      // shuffles pick within each half. The context makes group 0 of
+      // block 0 empty, so this never reads before the stage.
+      const __m128i window =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(stage + 64 * b + 8 * g - 8));
+      const __m256i both = _mm256_broadcastsi128_si256(window);
+      const __m256i lo = _mm256_shuffle_epi8(both, shuffle_lo);  // positions 0..3
+      const __m256i hi = _mm256_shuffle_epi8(both, shuffle_hi);  // positions 4..7
+      if (out + 8 <= end) {
+        const __m256i pick_lo = load32(kCompact4.index[m & 15]);
+        const __m256i pick_hi = load32(kCompact4.index[m >> 4]);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                            _mm256_permutevar8x32_epi32(lo, pick_lo));
+        out += std::popcount(m & 15);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                            _mm256_permutevar8x32_epi32(hi, pick_hi));
+        out += std::popcount(m >> 4);
+        continue;
+      }
+      alignas(32) uint64_t grams[8];
+      _mm256_store_si256(reinterpret_cast<__m256i*>(grams), lo);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(grams + 4), hi);
+      for (unsigned rest = m; rest != 0; rest &= rest - 1) *out++ = grams[std::countr_zero(rest)];
+    }
+  }
+  return out;
+}
+
+// Whether the processor and the system support the AVX2 paths.
+bool has_avx2() {
+  static const bool yes = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("popcnt");
+  }();
+  return yes;
+}
+
 // Whether the processor and the system support the AVX-512 paths.
 bool has_avx512() {
   static const bool yes = [] {
@@ -290,6 +397,7 @@ size_t stage(const char* text, size_t size, size_t* pos_io, bool fold_case, uint
 uint64_t* keys(uint8_t* stage, size_t total, size_t n, uint64_t* out, Simd limit) {
 #if VELLUM_HAS_AVX512_PATH
   if (limit >= Simd::kAvx512 && has_avx512()) return keys_avx512(stage, total, n, out);
+  if (limit >= Simd::kAvx2 && has_avx2()) return keys_avx2(stage, total, n, out);
 #else
   (void)limit;
 #endif

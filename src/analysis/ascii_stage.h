@@ -37,6 +37,7 @@ inline constexpr size_t kStageBytes = kContext + kInput + 64;
 enum class Simd {
   kSse2,    // sixteen bytes at a time; dropped bytes taken out one by one
   kSsse3,   // dropped bytes taken out with a byte shuffle
+  kAvx2,    // keys eight positions at a time; staging as with kSsse3
   kAvx512,  // 64 bytes at a time (AVX-512 BW and VBMI2)
 };
 

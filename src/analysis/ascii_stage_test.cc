@@ -10,7 +10,7 @@
 namespace vellum::ascii_stage {
 namespace {
 
-constexpr Simd kLevels[] = {Simd::kSse2, Simd::kSsse3, Simd::kAvx512};
+constexpr Simd kLevels[] = {Simd::kSse2, Simd::kSsse3, Simd::kAvx2, Simd::kAvx512};
 
 std::string staged(std::string_view text, size_t* pos, bool fold, Simd limit) {
   std::vector<uint8_t> dst(kStageBytes);
@@ -54,7 +54,7 @@ TEST(AsciiStage, EveryLevelStagesAlike) {
     size_t pos_a = rng() % (text.size() + 1);
     const size_t from = pos_a;
     const std::string expected = staged(text, &pos_a, fold, Simd::kSse2);
-    for (Simd level : {Simd::kSsse3, Simd::kAvx512}) {
+    for (Simd level : {Simd::kSsse3, Simd::kAvx2, Simd::kAvx512}) {
       size_t pos_b = from;
       ASSERT_EQ(staged(text, &pos_b, fold, level), expected) << text;
       ASSERT_EQ(pos_b, pos_a);
@@ -95,7 +95,7 @@ TEST(AsciiStage, EveryLevelKeysAlike) {
     std::vector<uint64_t> wide(kInput);
     const size_t count = keys(copy.data(), total, n, wide.data(), Simd::kSse2) - wide.data();
     constexpr uint64_t kGuard = 0x5A5A5A5A5A5A5A5AULL;
-    for (Simd level : {Simd::kSsse3, Simd::kAvx512}) {
+    for (Simd level : {Simd::kSsse3, Simd::kAvx2, Simd::kAvx512}) {
       copy = stage;
       std::vector<uint64_t> out(count + 8, kGuard);
       ASSERT_EQ(keys(copy.data(), total, n, out.data(), level) - out.data(),
