@@ -13,6 +13,14 @@ namespace {
 
 constexpr uint8_t kSpace = 0x20;  // staged white space is <= this, kept bytes above
 
+// Bit k: a gram of n ends at byte k of a 64-byte block, whose kept bytes
+// are `kept`, those of the block before being `before`.
+inline uint64_t gram_ends(uint64_t kept, uint64_t before, size_t n) {
+  uint64_t ends = kept;
+  for (size_t i = 1; i < n; ++i) ends &= (kept << i) | (before >> (64 - i));
+  return ends;
+}
+
 #if !defined(__SSE2__)
 
 bool is_kept(uint8_t b) {
@@ -231,8 +239,7 @@ VELLUM_AVX512 uint64_t* keys_avx512(uint8_t* stage, size_t total, size_t n, uint
   for (size_t at = 0; at < total; at += 64) {
     const uint64_t kept = _mm512_cmpgt_epi8_mask(_mm512_loadu_si512(stage + at),
                                                  byte(kSpace));
-    uint64_t ends = kept;
-    for (size_t i = 1; i < n; ++i) ends &= (kept << i) | (before >> (64 - i));
+    uint64_t ends = gram_ends(kept, before, n);
     before = kept;
     // Grams ending in the context were keyed before it was staged, and the
     // first group would read before the stage.
@@ -304,8 +311,7 @@ VELLUM_AVX2 uint64_t* keys_avx2(uint8_t* stage, size_t total, size_t n, uint64_t
     const uint64_t kept =
         uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(lo, space)))} |
         uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(hi, space)))} << 32;
-    uint64_t ends = kept;
-    for (size_t i = 1; i < n; ++i) ends &= (kept << i) | (before >> (64 - i));
+    uint64_t ends = gram_ends(kept, before, n);
     before = kept;
     // Grams ending in the context were keyed before it was staged.
     if (b == 0) ends &= ~((uint64_t{1} << kContext) - 1);
@@ -406,8 +412,7 @@ uint64_t* keys(uint8_t* stage, size_t total, size_t n, uint64_t* out, Simd limit
   uint64_t before = 0;  // kept mask of the previous 64 bytes
   for (size_t at = 0; at < total; at += 64) {
     const uint64_t kept = kept_mask(stage + at);
-    uint64_t ends = kept;
-    for (size_t i = 1; i < n; ++i) ends &= (kept << i) | (before >> (64 - i));
+    uint64_t ends = gram_ends(kept, before, n);
     before = kept;
     // Grams ending in the context were keyed before it was staged.
     if (at == 0) ends &= ~((uint64_t{1} << kContext) - 1);
