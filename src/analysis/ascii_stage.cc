@@ -262,7 +262,7 @@ VELLUM_AVX512 uint64_t* keys_avx512(uint8_t* stage, size_t total, size_t n, uint
 #define VELLUM_AVX2 __attribute__((target("avx2,bmi,popcnt")))
 
 // index[m]: the permute of 32-bit lanes that moves the 64-bit lanes set in
-// m to the front, in order.
+// m to the front, in order (the lanes after them are left as lane 0).
 struct Compact4Table {
   alignas(32) uint32_t index[16][8];
 };
@@ -277,7 +277,6 @@ constexpr Compact4Table make_compact4_table() {
       t.index[m][2 * k + 1] = 2 * lane + 1;
       ++k;
     }
-    for (; k < 4; ++k) t.index[m][2 * k] = t.index[m][2 * k + 1] = 0;
   }
   return t;
 }
