@@ -6,7 +6,8 @@
 // Large arrays ask for 2 MB pages. Arrays read at random always do: they
 // save most TLB misses. Arrays written once front to back and read once
 // gain little from that and mostly save faults, so they do only where
-// faults are costly (large_pages.h).
+// faults are costly (large_pages.h). There, any array from 256 KB on
+// takes them.
 #ifndef VELLUM_COMMON_MAPPED_ARRAY_H_
 #define VELLUM_COMMON_MAPPED_ARRAY_H_
 
@@ -64,8 +65,13 @@ class MappedArray {
       size_t bytes = std::max(n * sizeof(T), bytes_ * 2);
       // Whole 2 MB pages from 2 MB on: the kernel then places the mapping
       // on a 2 MB boundary, so that no part of it is left to small pages.
+      // Where small faults are costly, an array that outgrows a few small
+      // pages goes straight to one 2 MB page rather than faulting in up
+      // to 511 small ones on its way there.
+      constexpr size_t kEarlyLarge = size_t{256} << 10;
+      const bool costly = bytes >= kEarlyLarge && large_pages_pay();
       const bool large =
-          bytes >= kHugePage && (kLargePages == LargePages::kAlways || large_pages_pay());
+          costly || (bytes >= kHugePage && kLargePages == LargePages::kAlways);
       const size_t unit = large ? kHugePage : kPage;
       bytes = (bytes + unit - 1) / unit * unit;
       void* p = data_ == nullptr
