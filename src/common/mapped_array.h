@@ -41,7 +41,8 @@ class MappedArray {
       : data_(std::exchange(o.data_, nullptr)),
         size_(std::exchange(o.size_, 0)),
         used_(std::exchange(o.used_, 0)),
-        bytes_(std::exchange(o.bytes_, 0)) {}
+        bytes_(std::exchange(o.bytes_, 0)),
+        large_(std::exchange(o.large_, false)) {}
   MappedArray& operator=(MappedArray&& o) noexcept {
     if (this != &o) {
       release();
@@ -49,6 +50,7 @@ class MappedArray {
       size_ = std::exchange(o.size_, 0);
       used_ = std::exchange(o.used_, 0);
       bytes_ = std::exchange(o.bytes_, 0);
+      large_ = std::exchange(o.large_, false);
     }
     return *this;
   }
@@ -74,7 +76,11 @@ class MappedArray {
           costly || (bytes >= kHugePage && kLargePages == LargePages::kAlways);
       const size_t unit = large ? kHugePage : kPage;
       bytes = (bytes + unit - 1) / unit * unit;
-      void* p = data_ == nullptr
+      // Small pages remapped into a mapping of large ones would keep its
+      // first 2 MB in small pages: what was written (under 2 MB) is copied
+      // into a new mapping instead.
+      const bool copy = data_ != nullptr && large && !large_;
+      void* p = data_ == nullptr || copy
                     ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
                     : mremap(data_, bytes_, bytes, MREMAP_MAYMOVE);
       if (p == MAP_FAILED) throw std::bad_alloc();
@@ -82,8 +88,13 @@ class MappedArray {
       // Only advice; failure changes nothing.
       if (large) madvise(p, bytes, MADV_HUGEPAGE);
 #endif
+      if (copy) {
+        std::memcpy(p, data_, used_ * sizeof(T));
+        munmap(data_, bytes_);
+      }
       data_ = static_cast<T*>(p);
       bytes_ = bytes;
+      large_ = large_ || large;
     }
     // Only elements dropped by an earlier shrink need clearing; the rest
     // of the mapping has never been written.
@@ -124,6 +135,7 @@ class MappedArray {
     size_ = 0;
     used_ = 0;
     bytes_ = 0;
+    large_ = false;
   }
 
   size_t size() const { return size_; }
@@ -139,6 +151,7 @@ class MappedArray {
   size_t size_ = 0;
   size_t used_ = 0;   // elements ever in use
   size_t bytes_ = 0;  // mapped
+  bool large_ = false;  // mapped in 2 MB pages
 };
 
 }  // namespace vellum
