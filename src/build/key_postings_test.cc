@@ -282,21 +282,25 @@ INSTANTIATE_TEST_SUITE_P(KeyPostings, TableGrowth, testing::Bool());
 // Keys above 2^32 that are no hashes, taken as hashes: they share their
 // high bits, so all of them have one home slot, and they arrive in
 // descending order, so that the table holds them in reverse. They are
-// still found and still come out in key order.
+// still found and still come out in key order, as the table grows around
+// such a crowd at its first slot, in its middle and at its last slot,
+// from where the crowd wraps to the front.
 TEST(KeyPostings, KeysTakenForHashesThatAreNotStillSort) {
-  constexpr uint32_t kDocs = 3000;
-  IdSets want;
-  std::vector<std::vector<uint64_t>> by_doc(kDocs);
-  for (uint32_t d = 0; d < kDocs; ++d) {
-    const uint64_t key = uint64_t{0xABCD1234} << 32 | (kDocs - d);
-    want[key] = {d};
-    by_doc[d] = {key, d % 7};
-    want[d % 7].push_back(d);
+  constexpr uint32_t kDocs = 9000;  // the table grows three times
+  for (const uint64_t high : {uint64_t{1}, uint64_t{0xABCD1234}, uint64_t{0xFFFFFFFF}}) {
+    IdSets want;
+    std::vector<std::vector<uint64_t>> by_doc(kDocs);
+    for (uint32_t d = 0; d < kDocs; ++d) {
+      const uint64_t key = high << 32 | (kDocs - d);
+      want[key] = {d};
+      by_doc[d] = {key, d % 7};
+      want[d % 7].push_back(d);
+    }
+    KeyPostings postings(true);
+    for (uint32_t d = 0; d < kDocs; ++d) postings.add_doc(d, by_doc[d]);
+    postings.finish();
+    expect_collected(&postings, want);
   }
-  KeyPostings postings(true);
-  for (uint32_t d = 0; d < kDocs; ++d) postings.add_doc(d, by_doc[d]);
-  postings.finish();
-  expect_collected(&postings, want);
 }
 
 // Keys that share a home slot overtake one another in size, so the
