@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "common/cpu_features.h"
+
 #if defined(__SSE2__)
 #include <immintrin.h>
 #endif
@@ -350,26 +352,6 @@ VELLUM_AVX2 uint64_t* keys_avx2(uint8_t* stage, size_t total, size_t n, uint64_t
     }
   }
   return out;
-}
-
-// Whether the processor and the system support the AVX2 paths.
-bool has_avx2() {
-  static const bool yes = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-           __builtin_cpu_supports("popcnt");
-  }();
-  return yes;
-}
-
-// Whether the processor and the system support the AVX-512 paths.
-bool has_avx512() {
-  static const bool yes = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
-  }();
-  return yes;
 }
 
 #endif  // __x86_64__

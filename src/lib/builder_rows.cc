@@ -1,14 +1,11 @@
 #include "lib/builder_rows.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "analysis/utf8_encode.h"
 #include "common/prefetch.h"
 #include "lib/args.h"
 #include "lib/facets_arg.h"
@@ -90,31 +87,6 @@ void prefetch_items(PyObject* row) {
   }
 }
 
-// Stores 16 code points as bytes when all are ASCII; false (nothing
-// stored) otherwise.
-inline bool narrow_ascii16(const Py_UCS4* w, char* out) {
-#ifdef __SSE2__
-  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
-  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 4));
-  const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 8));
-  const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 12));
-  const __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
-  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(any, 7), _mm_setzero_si128())) != 0xFFFF) {
-    return false;
-  }
-  // Below 0x80, so the saturating packs keep every value.
-  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-  return true;
-#else
-  Py_UCS4 any = 0;
-  for (int k = 0; k < 16; ++k) any |= w[k];
-  if (any >= 0x80) return false;
-  for (int k = 0; k < 16; ++k) out[k] = static_cast<char>(w[k]);
-  return true;
-#endif
-}
-
 }  // namespace
 
 bool TextScratch::utf8(PyObject* o, std::string_view* out) {
@@ -125,46 +97,23 @@ bool TextScratch::utf8(PyObject* o, std::string_view* out) {
   if (len > cap_) {
     cap_ = std::max(len, cap_ * 2);
     wide_ = std::make_unique_for_overwrite<Py_UCS4[]>(cap_);
-    bytes_ = std::make_unique_for_overwrite<char[]>(4 * cap_);
+    bytes_ = std::make_unique_for_overwrite<char[]>(utf8::encode_room(cap_));
   }
-  if (len > 0 && PyUnicode_AsUCS4(o, wide_.get(), n, 0) == nullptr) return false;
-  char* p = bytes_.get();
-  const Py_UCS4* w = wide_.get();
-  for (size_t i = 0; i < len;) {
-    // ASCII sixteen characters at a time; otherwise the next sixteen one
-    // by one, so that text of other scripts is not tested for ASCII at
-    // every character.
-    if (i + 16 <= len && narrow_ascii16(w + i, p)) {
-      p += 16;
-      i += 16;
-      continue;
-    }
-    const size_t stop = std::min(len, i + 16);
-    for (; i < stop; ++i) {
-      const Py_UCS4 c = w[i];
-      if (c < 0x80) {
-        *p++ = static_cast<char>(c);
-      } else if (c < 0x800) {
-        *p++ = static_cast<char>(0xC0 | (c >> 6));
-        *p++ = static_cast<char>(0x80 | (c & 0x3F));
-      } else if (c < 0x10000) {
-        if (c >= 0xD800 && c <= 0xDFFF) {
-          // Not encodable: let the interpreter raise its own error.
-          Py_ssize_t ignored;
-          if (PyUnicode_AsUTF8AndSize(o, &ignored) == nullptr) return false;
-        }
-        *p++ = static_cast<char>(0xE0 | (c >> 12));
-        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *p++ = static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        *p++ = static_cast<char>(0xF0 | (c >> 18));
-        *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *p++ = static_cast<char>(0x80 | (c & 0x3F));
-      }
-    }
+  if (len == 0) {
+    *out = std::string_view();
+    return true;
   }
-  *out = std::string_view(bytes_.get(), static_cast<size_t>(p - bytes_.get()));
+  if (PyUnicode_AsUCS4(o, wide_.get(), n, 0) == nullptr) return false;
+  const char* end = utf8::encode(wide_.get(), len, bytes_.get());
+  if (end == nullptr) {
+    // A lone surrogate: the interpreter raises its own error.
+    Py_ssize_t size;
+    const char* bytes = PyUnicode_AsUTF8AndSize(o, &size);
+    if (bytes == nullptr) return false;
+    *out = std::string_view(bytes, static_cast<size_t>(size));
+    return true;
+  }
+  *out = std::string_view(bytes_.get(), static_cast<size_t>(end - bytes_.get()));
   return true;
 }
 
