@@ -8,6 +8,7 @@
 
 #include "analysis/ngram_keys.h"
 #include "build/document_chunk.h"
+#include "build/key_estimate.h"
 #include "build/key_postings.h"
 #include "build/rank_order.h"
 #include "common/mapped_array.h"
@@ -77,6 +78,7 @@ void collect_postings(const RecordStaging& staged, const std::vector<uint32_t>& 
                       DocumentChunk::kText | (faceted ? unsigned{DocumentChunk::kFacets} : 0u));
   NgramKeyer keyer;
   FacetSets sets(staged, facets);
+  postings->reserve(estimate_distinct_keys(staged, gram_size));
   // The group: the keys of documents group_first, ..., each ending at its
   // entry of ends. A text of b bytes has at most b keys.
   std::vector<uint64_t> keys(2 * kGroupKeys);

@@ -99,6 +99,12 @@ void KeyPostings::rehash(size_t slots) {
   }
 }
 
+void KeyPostings::reserve(size_t keys) {
+  size_t slots = slots_.size();
+  while (slots * 3 < keys * 4 && slots < kMaxSlots) slots = next_size(slots);
+  if (slots != slots_.size()) rehash(slots);
+}
+
 KeyPostings::Entry& KeyPostings::find_or_insert(uint64_t key, uint64_t hash) {
   const size_t h = home(hash);
   size_t i = h;

@@ -56,6 +56,10 @@ class KeyPostings final : public PostingSource {
   // keys reach.
   void add_docs(uint32_t first, std::span<const uint64_t> keys, std::span<const uint32_t> ends);
 
+  // Sizes the table for `keys` distinct keys, so that collecting that many
+  // grows it no further. Only before finish(); changes no output.
+  void reserve(size_t keys);
+
   // Ends collection: the table becomes the entries in key order. Call once
   // per collection (resume() starts another).
   void finish();

@@ -279,6 +279,37 @@ TEST_P(TableGrowth, KeepsEveryKeyAndNumber) {
 
 INSTANTIATE_TEST_SUITE_P(KeyPostings, TableGrowth, testing::Bool());
 
+// A table sized ahead, too small, just right or far too large, before
+// collecting or half-way, holds the same sets and numbers the keys alike.
+TEST(KeyPostings, ReservedTableCollectsTheSame) {
+  std::mt19937_64 rng(5);
+  IdSets want;
+  for (uint64_t k = 0; k < 2000; ++k) want[k] = sample(rng, 200, 1 + k % 4);
+  for (int k = 0; k < 20000; ++k) want[rng()] = sample(rng, 200, 1 + rng() % 70);
+  std::vector<std::vector<uint64_t>> by_doc(200);
+  for (const auto& [key, ids] : want) {
+    for (uint32_t id : ids) by_doc[id].push_back(key);
+  }
+  for (const size_t reserved : {size_t{100}, want.size(), 8 * want.size()}) {
+    for (const uint32_t at : {0u, 100u}) {
+      SCOPED_TRACE("reserve " + std::to_string(reserved) + " at doc " + std::to_string(at));
+      KeyPostings postings(true);
+      std::map<uint64_t, uint32_t> number;
+      for (uint32_t d = 0; d < by_doc.size(); ++d) {
+        if (d == at) postings.reserve(reserved);
+        std::vector<uint32_t> entry_of(by_doc[d].size());
+        postings.add_doc(d, by_doc[d], entry_of.data());
+        for (size_t i = 0; i < entry_of.size(); ++i) {
+          auto it = number.emplace(by_doc[d][i], static_cast<uint32_t>(number.size())).first;
+          ASSERT_EQ(entry_of[i], it->second);
+        }
+      }
+      postings.finish();
+      expect_collected(&postings, want);
+    }
+  }
+}
+
 // Keys above 2^32 that are no hashes, taken as hashes: they share their
 // high bits, so all of them have one home slot, and they arrive in
 // descending order, so that the table holds them in reverse. They are
