@@ -74,7 +74,8 @@ class SampledKeys {
   size_t used_ = 0;
 };
 
-// Keys the sampled documents, sampled ones of all depths alike.
+// Keys sampled documents into SampledKeys, each key marked with the depth
+// of the deepest document it occurs in.
 class KeySample {
  public:
   KeySample(const RecordStaging& staged, uint16_t gram_size)
