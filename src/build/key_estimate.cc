@@ -74,6 +74,12 @@ class SampledKeys {
   size_t used_ = 0;
 };
 
+// A sampled document: its staged number and its depth.
+struct SampledDoc {
+  uint32_t doc;
+  uint8_t depth;
+};
+
 // Keys sampled documents into SampledKeys, each key marked with the depth
 // of the deepest document it occurs in.
 class KeySample {
@@ -81,18 +87,18 @@ class KeySample {
   KeySample(const RecordStaging& staged, uint16_t gram_size)
       : staged_(staged), gram_size_(gram_size) {}
 
-  void add(const std::vector<uint32_t>& docs, const std::vector<uint8_t>& depths) {
+  void add(const std::vector<SampledDoc>& docs) {
     // Sampled documents lie anywhere in the staged texts: their rows and
     // texts are fetched some documents ahead.
     constexpr size_t kRowsAhead = 16;
     constexpr size_t kTextsAhead = 8;
     for (size_t j = 0; j < docs.size(); ++j) {
-      if (j + kRowsAhead < docs.size()) staged_.prefetch_row(docs[j + kRowsAhead]);
-      if (j + kTextsAhead < docs.size()) prefetch(staged_.text(docs[j + kTextsAhead]).data());
-      const std::string_view text = staged_.text(docs[j]);
+      if (j + kRowsAhead < docs.size()) staged_.prefetch_row(docs[j + kRowsAhead].doc);
+      if (j + kTextsAhead < docs.size()) prefetch(staged_.text(docs[j + kTextsAhead].doc).data());
+      const std::string_view text = staged_.text(docs[j].doc);
       if (grams_.size() < text.size()) grams_.resize(text.size());
       const uint64_t* end = keyer_.grams(text, gram_size_, true, grams_.data());
-      for (const uint64_t* k = grams_.data(); k < end; ++k) keys_.add(*k, depths[j]);
+      for (const uint64_t* k = grams_.data(); k < end; ++k) keys_.add(*k, docs[j].depth);
     }
   }
 
@@ -119,22 +125,20 @@ class KeySample {
 
 size_t estimate_distinct_keys(const RecordStaging& staged, uint16_t gram_size) {
   // The sampled documents, the deepest apart.
-  std::vector<uint32_t> deep, shallow;
-  std::vector<uint8_t> deep_depths, shallow_depths;
+  std::vector<SampledDoc> deep, shallow;
   for (size_t i = 0; i < staged.size(); ++i) {
     const uint64_t h = mix(i + 1);
     if ((h >> (64 - kDepth)) != 0) continue;
     const auto depth = static_cast<uint8_t>(std::countl_zero(h | 1));
-    (depth >= kQuickDepth ? deep : shallow).push_back(static_cast<uint32_t>(i));
-    (depth >= kQuickDepth ? deep_depths : shallow_depths).push_back(depth);
+    (depth >= kQuickDepth ? deep : shallow).push_back({static_cast<uint32_t>(i), depth});
   }
   if (deep.size() + shallow.size() < kMinSampled) return 0;
   KeySample sample(staged, gram_size);
   // A sixteenth of the sample tells whether the table will be small, and
   // a small table grows cheaply enough by itself.
-  sample.add(deep, deep_depths);
+  sample.add(deep);
   if (sample.estimate(kQuickDepth) < kSmallTable) return 0;
-  sample.add(shallow, shallow_depths);
+  sample.add(shallow);
   return sample.estimate(kDepth);
 }
 
