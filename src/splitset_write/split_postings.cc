@@ -19,7 +19,6 @@ constexpr size_t kKeyCountAt = 8;
 constexpr size_t kStrideAt = 12;
 constexpr size_t kEntryOffsetAt = 8;
 constexpr size_t kEntryLengthAt = 16;
-constexpr uint32_t kRunCookie = 12347;
 // With runs, container offsets are written only from this many containers on.
 constexpr uint32_t kRunOffsetThreshold = 4;
 constexpr RoaringRules kAcceptRuns{.allow_runs = true};
