@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/ngram_keys.h"
+#include "common/mapped_array.h"
 #include "common/prefetch.h"
 
 namespace vellum {
@@ -27,7 +28,8 @@ constexpr size_t kSmallTable = size_t{1} << 18;
 inline uint64_t mix(uint64_t x) { return x * 0x9E3779B97F4A7C15ULL; }
 
 // The distinct keys of the sample, each with the greatest depth of the
-// documents it occurs in.
+// documents it occurs in. The slots are mapped arrays: a first build in a
+// process would otherwise fault in its megabytes 4 KB at a time.
 class SampledKeys {
  public:
   SampledKeys() : slots_(size_t{1} << 12) {}
@@ -47,7 +49,7 @@ class SampledKeys {
   // Keys of the documents of depth `depth` or more.
   size_t count(uint64_t depth) const {
     size_t n = 0;
-    for (const Slot& s : slots_) n += s.depth >= depth;
+    for (size_t i = 0; i < slots_.size(); ++i) n += slots_[i].depth >= depth;
     return n;
   }
 
@@ -60,8 +62,8 @@ class SampledKeys {
     return static_cast<size_t>(mix(key) >> (64 - std::countr_zero(slots_.size())));
   }
   void grow() {
-    std::vector<Slot> old(slots_.size() * 2);
-    old.swap(slots_);
+    MappedArray<Slot> old(slots_.size() * 2);  // zero: every slot empty
+    std::swap(old, slots_);
     for (const Slot& s : old) {
       if (s.depth == 0) continue;
       size_t i = slot(s.key);
@@ -70,7 +72,7 @@ class SampledKeys {
     }
   }
 
-  std::vector<Slot> slots_;
+  MappedArray<Slot> slots_;
   size_t used_ = 0;
 };
 
