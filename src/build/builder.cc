@@ -117,6 +117,7 @@ void collect_postings(const RecordStaging& staged, const std::vector<uint32_t>& 
 // released once written.
 Status write_index_file(const std::string& path, uint16_t gram_size, KeyPostings* postings) {
   VELLUM_ASSIGN_OR_RETURN(FileSink file, FileSink::create(path));
+  postings->free_as_written();
   Status s = close_after(write_index_from(&file, gram_size, 0, true, postings), &file);
   postings->clear();
   return s;

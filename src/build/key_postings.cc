@@ -455,6 +455,9 @@ uint64_t KeyPostings::size(size_t i) const {
 }
 
 Status KeyPostings::write(size_t i, Sink* sink) {
+  // The entries of the last 2 MB step before i are done with.
+  constexpr size_t kFreeStep = (size_t{2} << 20) / sizeof(Entry);
+  if (free_as_written_ && i != 0 && i % kFreeStep == 0) sorted_.discard(i - kFreeStep, i);
   // Pooled ids are scattered: fetch those of a set a few keys ahead.
   if (i + 8 < sorted_.size()) {
     const Entry& ahead = sorted_[i + 8];

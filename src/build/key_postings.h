@@ -64,6 +64,12 @@ class KeyPostings final : public PostingSource {
   // per collection (resume() starts another).
   void finish();
 
+  // From now on write(i) may free the entries well before i, which then
+  // read as empty: for a caller that writes each posting once, in key
+  // order, and drops the postings afterwards, so that the written file's
+  // pages can take the memory. Only after finish(); clear() ends it.
+  void free_as_written() { free_as_written_ = true; }
+
   // Frees everything; the collection is then empty and collecting again.
   void clear();
 
@@ -190,6 +196,7 @@ class KeyPostings final : public PostingSource {
   MappedArray<uint16_t> grouped_;
 
   std::string scratch_;
+  bool free_as_written_ = false;
 };
 
 }  // namespace vellum
