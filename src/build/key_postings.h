@@ -65,9 +65,9 @@ class KeyPostings final : public PostingSource {
   void finish();
 
   // From now on write(i) may free entries before i, which then read as
-  // empty: for a caller that writes each posting once, in key
-  // order, and drops the postings afterwards, so that the written file's
-  // pages can take the memory. Only after finish(); clear() ends it.
+  // empty: for a caller that writes each posting once, in key order, and
+  // drops the postings afterwards, so that the written file's pages can
+  // take the memory. Only after finish(); clear() ends it.
   void free_as_written() { free_as_written_ = true; }
 
   // Frees everything; the collection is then empty and collecting again.
