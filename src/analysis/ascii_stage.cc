@@ -182,10 +182,6 @@ uint64_t kept_mask(const uint8_t* stage) {
 #if defined(__x86_64__)
 #define VELLUM_HAS_AVX512_PATH 1
 
-// Compiled for AVX-512 whatever the build targets; called only where
-// has_avx512() says the processor has it.
-#define VELLUM_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,bmi2,popcnt")))
-
 VELLUM_AVX512 inline __m512i byte(int b) { return _mm512_set1_epi8(static_cast<char>(b)); }
 
 // Staging 64 bytes at a time, packed with a byte compression.

@@ -76,8 +76,6 @@ char* encode_one_by_one(const uint32_t* cps, size_t n, char* p) {
 
 #if defined(__x86_64__)
 
-#define VELLUM_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,bmi2,popcnt")))
-
 // Each code point's bytes are built in its own 32-bit lane, first byte
 // lowest, whatever its length; a byte compression then packs the lanes'
 // leading 1 to 4 bytes together. Text that mixes scripts and ASCII costs

@@ -99,9 +99,13 @@ void KeyPostings::rehash(size_t slots) {
   }
 }
 
-void KeyPostings::reserve(size_t keys) {
-  size_t slots = slots_.size();
+size_t KeyPostings::size_for(size_t keys, size_t slots) {
   while (slots * 3 < keys * 4 && slots < kMaxSlots) slots = next_size(slots);
+  return slots;
+}
+
+void KeyPostings::reserve(size_t keys) {
+  const size_t slots = size_for(keys, slots_.size());
   if (slots != slots_.size()) rehash(slots);
 }
 
@@ -147,9 +151,7 @@ size_t KeyPostings::count_new(const std::vector<uint64_t>& keys) const {
 }
 
 void KeyPostings::resume() {
-  size_t slots = kInitialSlots;
-  while (slots * 3 < sorted_.size() * 4 && slots < kMaxSlots) slots = next_size(slots);
-  slots_ = MappedArray<Entry>(slots);
+  slots_ = MappedArray<Entry>(size_for(sorted_.size(), kInitialSlots));
   for (size_t e = 0; e < sorted_.size(); ++e) {
     Entry numbered = sorted_[e];
     numbered.number = static_cast<uint32_t>(e + 1);

@@ -113,6 +113,9 @@ class KeyPostings final : public PostingSource {
   static constexpr size_t kInitialSlots = 4096;
   static constexpr size_t kMaxSlots = size_t{1} << 32;
   static size_t next_size(size_t slots);
+  // The first size from `slots` on that holds `keys` at most three
+  // quarters full.
+  static size_t size_for(size_t keys, size_t slots);
   // What home() takes for `key`: the key itself above `direct_above`.
   static uint64_t hash(uint64_t key, uint64_t direct_above);
   uint64_t hash(uint64_t key) const { return hash(key, direct_above_); }

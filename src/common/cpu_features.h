@@ -17,6 +17,10 @@ inline bool has_avx2() {
   return yes;
 }
 
+// Marks a function compiled for what has_avx512() checks, whatever the
+// build targets; call it only where has_avx512() is true.
+#define VELLUM_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,bmi2,popcnt")))
+
 // AVX-512 F and BW with VBMI2 (byte compression), and BMI2.
 inline bool has_avx512() {
   static const bool yes = [] {
