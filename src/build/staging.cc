@@ -1,6 +1,8 @@
 #include "build/staging.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace vellum {
 
@@ -12,16 +14,33 @@ uint64_t pair_key(uint32_t field, uint32_t category) {
 
 }  // namespace
 
-void RecordStaging::append(Arena* a, std::string_view bytes) {
-  const size_t at = a->size();
-  a->resize(at + bytes.size());
-  if (!bytes.empty()) std::memcpy(a->data() + at, bytes.data(), bytes.size());
+void RecordStaging::add(int64_t rank, std::string_view text, std::string_view record) {
+  const size_t at = bytes_.size();
+  const uint64_t end = at + text.size() + record.size();
+  // Offsets have 40 bits; no machine stages a terabyte in memory.
+  if (end > Row::kEndMask) throw std::bad_alloc();
+  bytes_.resize(end);
+  if (!text.empty()) std::memcpy(bytes_.data() + at, text.data(), text.size());
+  if (!record.empty()) std::memcpy(bytes_.data() + at + text.size(), record.data(), record.size());
+  uint64_t size = record.size();
+  if (size >= kLongRecord) {
+    long_records_.emplace_back(rows_.size(), size);
+    size = kLongRecord;
+  }
+  rows_.push_back(Row{rank, end | (size << Row::kEndBits)});
+  if (facet_ends_.size() != 0) facet_ends_.push_back(memberships_.size());
 }
 
-void RecordStaging::add(int64_t rank, std::string_view text, std::string_view record) {
-  append(&texts_, text);
-  append(&records_, record);
-  rows_.push_back(Row{rank, texts_.size(), records_.size(), memberships_.size()});
+uint64_t RecordStaging::long_record_size(size_t i) const {
+  const auto it = std::lower_bound(long_records_.begin(), long_records_.end(),
+                                   std::pair<uint64_t, uint64_t>(i, 0));
+  return it->second;
+}
+
+void RecordStaging::add_membership(uint32_t pair) {
+  memberships_.push_back(pair);
+  if (facet_ends_.size() == 0) facet_ends_.resize(rows_.size());  // earlier rows: none
+  facet_ends_[rows_.size() - 1] = memberships_.size();
 }
 
 uint32_t RecordStaging::intern(std::string_view name) {
@@ -40,14 +59,12 @@ void RecordStaging::add_pair(uint32_t field, uint32_t category) {
     it = pair_ids_.emplace(key, static_cast<uint32_t>(pairs_.size())).first;
     pairs_.push_back(key);
   }
-  memberships_.push_back(it->second);
-  rows_[rows_.size() - 1].facet_end = memberships_.size();
+  add_membership(it->second);
 }
 
 void RecordStaging::add_facet(std::string_view field, std::string_view category) {
   if (last_pair_ && field == last_field_ && category == last_category_) {
-    memberships_.push_back(*last_pair_);
-    rows_[rows_.size() - 1].facet_end = memberships_.size();
+    add_membership(*last_pair_);
     return;
   }
   add_pair(intern(field), intern(category));
@@ -73,9 +90,11 @@ RecordStaging::Mark RecordStaging::mark() const {
 
 void RecordStaging::rollback(const Mark& m) {
   rows_.resize(m.rows);
-  texts_.resize(m.rows == 0 ? 0 : rows_[m.rows - 1].text_end);
-  records_.resize(m.rows == 0 ? 0 : rows_[m.rows - 1].record_end);
+  bytes_.resize(m.rows == 0 ? 0 : rows_[m.rows - 1].end());
+  while (!long_records_.empty() && long_records_.back().first >= m.rows) long_records_.pop_back();
   memberships_.resize(m.facets);
+  // Rows kept that had no memberships read zero ends, as they should.
+  facet_ends_.resize(m.facets == 0 ? 0 : m.rows);
   for (size_t p = m.pairs; p < pairs_.size(); ++p) pair_ids_.erase(pairs_[p]);
   pairs_.resize(m.pairs);
   for (size_t n = m.names; n < names_.size(); ++n) {

@@ -1,10 +1,11 @@
 // Documents staged by a batch builder, in staging order: per record a rank,
-// a text, opaque record bytes and facet memberships. Texts and records are
-// appended to two large byte arenas and located by the end offsets of a
-// fixed 32-byte row, so staging a record allocates nothing per record and
-// costs its bytes plus the row (and 4 bytes per facet membership). Facet
-// names are interned: a membership is the number of a distinct (field,
-// category) pair.
+// a text, opaque record bytes and facet memberships. Each record's text and
+// record bytes are appended back to back to one large byte arena and
+// located by a fixed 16-byte row (rank, end offset, record length), so
+// staging a record allocates nothing per record and costs its bytes plus
+// the row. Facet memberships cost 4 bytes each, and once any record has
+// one, 8 bytes a record for their end offsets. Facet names are interned: a
+// membership is the number of a distinct (field, category) pair.
 //
 // A batch that fails half-way is undone with rollback(mark()), which
 // removes everything staged since the mark, interned names included.
@@ -19,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "common/mapped_array.h"
@@ -64,15 +66,18 @@ class RecordStaging {
   size_t size() const { return rows_.size(); }
   int64_t rank(size_t i) const { return rows_[i].rank; }
   std::string_view text(size_t i) const {
-    return view(texts_, i == 0 ? 0 : rows_[i - 1].text_end, rows_[i].text_end);
+    const uint64_t end = rows_[i].end();
+    return view(i == 0 ? 0 : rows_[i - 1].end(), end - record_size(i));
   }
   std::string_view record(size_t i) const {
-    return view(records_, i == 0 ? 0 : rows_[i - 1].record_end, rows_[i].record_end);
+    const uint64_t end = rows_[i].end();
+    return view(end - record_size(i), end);
   }
   // The pair numbers of record i's memberships, as staged.
   std::span<const uint32_t> facets(size_t i) const {
-    const uint64_t begin = i == 0 ? 0 : rows_[i - 1].facet_end;
-    return {memberships_.data() + begin, static_cast<size_t>(rows_[i].facet_end - begin)};
+    if (facet_ends_.size() == 0) return {};
+    const uint64_t begin = i == 0 ? 0 : facet_ends_[i - 1];
+    return {memberships_.data() + begin, static_cast<size_t>(facet_ends_[i] - begin)};
   }
   size_t pair_count() const { return pairs_.size(); }
   FacetPair pair(uint32_t p) const;
@@ -82,16 +87,24 @@ class RecordStaging {
   void prefetch_row(size_t i) const {
     if (i > 0) prefetch(&rows_[i - 1]);
     prefetch(&rows_[i]);
+    if (facet_ends_.size() != 0) prefetch(&facet_ends_[i]);
   }
 
  private:
+  // The end of the record's bytes in the arena (low 40 bits: staging holds
+  // under 1 TB) and the record's length (high 24 bits); a record of
+  // kLongRecord bytes or more has that value there and its length in
+  // long_records_.
   struct Row {
+    static constexpr int kEndBits = 40;
+    static constexpr uint64_t kEndMask = (uint64_t{1} << kEndBits) - 1;
     int64_t rank;
-    uint64_t text_end;
-    uint64_t record_end;
-    uint64_t facet_end;
+    uint64_t bits;
+    uint64_t end() const { return bits & kEndMask; }
+    uint32_t short_size() const { return static_cast<uint32_t>(bits >> kEndBits); }
   };
-  static_assert(sizeof(Row) == 32);
+  static_assert(sizeof(Row) == 16);
+  static constexpr uint32_t kLongRecord = (uint32_t{1} << (64 - Row::kEndBits)) - 1;
   static constexpr uint32_t kNoName = UINT32_MAX;
 
   struct NameHash {
@@ -106,17 +119,26 @@ class RecordStaging {
   using Staged = MappedArray<T, LargePages::kWhereFaultsCost>;
   using Arena = Staged<char>;
 
-  static std::string_view view(const Arena& a, uint64_t begin, uint64_t end) {
-    return {a.data() + begin, static_cast<size_t>(end - begin)};
+  std::string_view view(uint64_t begin, uint64_t end) const {
+    return {bytes_.data() + begin, static_cast<size_t>(end - begin)};
   }
-  static void append(Arena* a, std::string_view bytes);
+  uint64_t record_size(size_t i) const {
+    const uint32_t size = rows_[i].short_size();
+    return size != kLongRecord ? size : long_record_size(i);
+  }
+  uint64_t long_record_size(size_t i) const;
   uint32_t intern(std::string_view name);
+  void add_membership(uint32_t pair);
   void add_pair(uint32_t field, uint32_t category);
 
   Staged<Row> rows_;
-  Arena texts_;
-  Arena records_;
+  Arena bytes_;
+  // (row, record length) of every record of kLongRecord bytes or more, in
+  // row order.
+  std::vector<std::pair<uint64_t, uint64_t>> long_records_;
   Staged<uint32_t> memberships_;
+  // Per row, the end of its memberships; empty until the first one.
+  Staged<uint64_t> facet_ends_;
 
   // Interned names by number (stable: map nodes do not move), and the
   // distinct pairs, each as (field name, category name or kNoName).

@@ -85,5 +85,52 @@ TEST(RecordStaging, RollbackForgetsEverythingAfterTheMark) {
   EXPECT_EQ(s.pair_count(), 0u);
 }
 
+// A record too long for its row's length field is found in the side table,
+// also among short ones and across a rollback.
+TEST(RecordStaging, LongRecords) {
+  RecordStaging s;
+  const std::string big(size_t{1} << 24, 'r');  // one byte over the field's limit
+  const std::string huge(big + "tail");
+  s.add(0, "a", "short");
+  s.add(1, "bb", big);
+  s.add(2, "", "");
+  const RecordStaging::Mark m = s.mark();
+  s.add(3, "ccc", huge);
+  ASSERT_EQ(s.size(), 4u);
+  EXPECT_EQ(s.text(1), "bb");
+  EXPECT_EQ(s.record(1).size(), big.size());
+  EXPECT_EQ(s.record(1), big);
+  EXPECT_EQ(s.record(2), "");
+  EXPECT_EQ(s.text(3), "ccc");
+  EXPECT_EQ(s.record(3), huge);
+  s.rollback(m);
+  s.add(4, "d", "e");
+  EXPECT_EQ(s.record(1), big);
+  EXPECT_EQ(s.text(3), "d");
+  EXPECT_EQ(s.record(3), "e");
+}
+
+// Records staged before the first facet, and after a rollback that drops
+// every membership, have none.
+TEST(RecordStaging, FacetsFirstSeenLate) {
+  RecordStaging s;
+  s.add(0, "a", "");
+  s.add(1, "b", "");
+  const RecordStaging::Mark m = s.mark();
+  s.add(2, "c", "");
+  s.add_facet("f", "x");
+  s.add(3, "d", "");
+  EXPECT_TRUE(s.facets(0).empty());
+  EXPECT_TRUE(s.facets(1).empty());
+  EXPECT_EQ(memberships(s, 2), (std::vector<Seen>{{"f", "x"}}));
+  EXPECT_TRUE(s.facets(3).empty());
+  s.rollback(m);
+  s.add(4, "e", "");
+  EXPECT_TRUE(s.facets(2).empty());
+  s.add_facet("g", "y");
+  EXPECT_TRUE(s.facets(0).empty());
+  EXPECT_EQ(memberships(s, 2), (std::vector<Seen>{{"g", "y"}}));
+}
+
 }  // namespace
 }  // namespace vellum
