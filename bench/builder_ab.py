@@ -6,10 +6,11 @@
 Each DIR holds a vellum.abi3.so. All of them are loaded into one process
 (each from its own file, so each is its own copy of the module), the corpus
 rows are built once, and then add_many + build run round after round, one
-module after the other. On a noisy machine this gives a fairer comparison
-than separate processes, which each pay on their own for fresh memory and a
-different load. Prints per module the minimum and median of add_many, build
-and both (wall), and the medians of user and system CPU time.
+module after the other (in reverse order every other round). On a noisy
+machine this gives a fairer comparison than separate processes, which each
+pay on their own for fresh memory and a different load. Prints per module
+the minimum and median of add_many, build and both (wall), and the medians
+of user and system CPU time.
 
 The first round also pays for memory that later rounds find already
 mapped, so it is left out when there are more than two rounds. Under a
@@ -75,8 +76,11 @@ def main():
     out = tempfile.mkdtemp(prefix="builder_ab_")
     times = {d: [] for d in args.dirs}
     try:
-        for _ in range(args.rounds):
-            for d, m in zip(args.dirs, modules):
+        pairs = list(zip(args.dirs, modules))
+        for r in range(args.rounds):
+            # Alternating the order, so that no module always runs on the
+            # memory another has just freed.
+            for d, m in (pairs if r % 2 == 0 else pairs[::-1]):
                 time.sleep(args.pause)
                 times[d].append(one_round(m, rows, args.batch, os.path.join(out, "ds")))
     finally:

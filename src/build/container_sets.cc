@@ -79,8 +79,9 @@ char* ContainerSets::new_part(uint32_t set, uint32_t high, uint32_t card) {
   const uint64_t at = bytes_.size();
   bytes_.resize(at + container_bytes(card));
   const uint32_t p = static_cast<uint32_t>(parts_.size());
-  parts_.push_back(Part{at, card, kNone, high});
+  parts_.push_back(Part{at, card, kNone, high, set});
   Set& s = sets_[set];
+  ++s.parts;
   if (s.tail == kNone) {
     s.head = p;
     s.tail_card = card;
@@ -105,13 +106,25 @@ uint64_t ContainerSets::posting_size(uint32_t set) const {
   return s.tail == kNone ? 8 : s.closed + 8 + container_bytes(s.tail_card);
 }
 
+void ContainerSets::index_parts() {
+  first_.assign(sets_.size() + 1, 0);
+  for (size_t s = 0; s < sets_.size(); ++s) first_[s + 1] = first_[s] + sets_[s].parts;
+  by_set_.resize(parts_.size());
+  std::vector<uint32_t> cursor(first_.begin(), first_.end() - 1);
+  // Parts were added in chain order, so each set's come out in order.
+  for (size_t p = 0; p < parts_.size(); ++p) by_set_[cursor[parts_[p].set]++] = static_cast<uint32_t>(p);
+  indexed_ = parts_.size();
+}
+
 void ContainerSets::collect_groups(uint32_t set) {
+  if (indexed_ != parts_.size()) index_parts();
   groups_.clear();
-  for (uint32_t p = sets_[set].head; p != kNone;) {
-    Group g{p, 0, 0};
-    const uint32_t high = parts_[p].high;
-    for (; p != kNone && parts_[p].high == high; p = parts_[p].next) {
-      g.card += parts_[p].card;
+  const uint32_t end = first_[set + 1];
+  for (uint32_t q = first_[set]; q < end;) {
+    Group g{q, 0, 0};
+    const uint32_t high = parts_[by_set_[q]].high;
+    for (; q < end && parts_[by_set_[q]].high == high; ++q) {
+      g.card += parts_[by_set_[q]].card;
       ++g.parts;
     }
     groups_.push_back(g);
@@ -119,7 +132,6 @@ void ContainerSets::collect_groups(uint32_t set) {
 }
 
 Status ContainerSets::write_posting(uint32_t set, Sink* sink) {
-  // The chain is scattered over the arena: walk it once.
   collect_groups(set);
   const size_t containers = groups_.size();
   // Cookie and count, then per container its window and cardinality - 1,
@@ -132,7 +144,7 @@ Status ContainerSets::write_posting(uint32_t set, Sink* sink) {
   char* offset = descriptor + 4 * containers;
   uint64_t body = scratch_.size();
   for (const Group& g : groups_) {
-    EncodeU32(descriptor, parts_[g.first].high | (g.card - 1) << 16);
+    EncodeU32(descriptor, parts_[by_set_[g.first]].high | (g.card - 1) << 16);
     descriptor += 4;
     EncodeU32(offset, static_cast<uint32_t>(body));
     offset += 4;
@@ -144,24 +156,23 @@ Status ContainerSets::write_posting(uint32_t set, Sink* sink) {
 }
 
 Status ContainerSets::write_group(const Group& g, Sink* sink) {
-  const Part& first = parts_[g.first];
+  const Part& first = parts_[by_set_[g.first]];
   if (g.parts == 1) {
     return sink->append(std::string_view(bytes_.data() + first.at, container_bytes(g.card)));
   }
   if (g.card <= kMaxArrayCardinality) {
     // Every part is an array and the ids ascend from part to part.
-    uint32_t p = g.first;
-    for (uint32_t i = 0; i < g.parts; ++i, p = parts_[p].next) {
-      VELLUM_RETURN_IF_ERROR(sink->append(
-          std::string_view(bytes_.data() + parts_[p].at, 2 * size_t{parts_[p].card})));
+    for (uint32_t i = 0; i < g.parts; ++i) {
+      const Part& part = parts_[by_set_[g.first + i]];
+      VELLUM_RETURN_IF_ERROR(
+          sink->append(std::string_view(bytes_.data() + part.at, 2 * size_t{part.card})));
     }
     return Status();
   }
   scratch_.assign(kBitmapContainerBytes, '\0');
   char* bitmap = scratch_.data();
-  uint32_t p = g.first;
-  for (uint32_t i = 0; i < g.parts; ++i, p = parts_[p].next) {
-    const Part& part = parts_[p];
+  for (uint32_t i = 0; i < g.parts; ++i) {
+    const Part& part = parts_[by_set_[g.first + i]];
     const char* in = bytes_.data() + part.at;
     if (part.card > kMaxArrayCardinality) {
       or_bitmap(in, bitmap);

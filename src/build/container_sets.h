@@ -50,16 +50,19 @@ class ContainerSets {
     uint32_t card;  // ids, 1 .. 65536
     uint32_t next;  // the set's next part, or kNone
     uint32_t high;  // the window: the ids' high 16 bits
+    uint32_t set;
   };
+  static_assert(sizeof(Part) == 24);
   // The posting size is kept up as parts arrive, so that sizing every
   // posting before writing needs no walk of the scattered chains.
   struct Set {
     uint32_t head = kNone;
     uint32_t tail = kNone;
     uint32_t tail_card = 0;  // ids in the window of the tail part
+    uint32_t parts = 0;
     uint64_t closed = 8;     // header and the windows before the tail's
   };
-  // Parts of one window, consecutive in a set's chain: [first, last].
+  // Parts of one window, consecutive in a set's chain: by_set_[first], ...
   struct Group {
     uint32_t first;
     uint32_t card;
@@ -70,6 +73,8 @@ class ContainerSets {
   // Links a part of `card` ids of window `high` to the set; returns where
   // its container bytes go (zero bytes: the arena only grows).
   char* new_part(uint32_t set, uint32_t high, uint32_t card);
+  // Lists every part by set, in chain order, in by_set_.
+  void index_parts();
   // Fills groups_ with the set's windows, in ascending order.
   void collect_groups(uint32_t set);
   // The group's container bytes, merged into scratch_ when it has several
@@ -79,6 +84,13 @@ class ContainerSets {
   std::vector<Set> sets_;
   MappedArray<Part> parts_;
   MappedArray<char> bytes_;  // appended front to back
+  // For writing: a set's chain is scattered over the parts, and following
+  // it is a miss per part that waits for the one before. Listed by set,
+  // the parts of a set can be fetched at once. Set s has by_set_[first_[s]]
+  // up to first_[s + 1]; valid while no part is added.
+  std::vector<uint32_t> by_set_;
+  std::vector<uint32_t> first_;
+  size_t indexed_ = 0;  // parts when by_set_ was made
   std::vector<Group> groups_;  // of the set being written
   std::string scratch_;
 };

@@ -127,5 +127,34 @@ TEST(ContainerSets, ManySetsOfManyPartsGiveRoaringBytes) {
   }
 }
 
+// Sets written, then grown (as when collection resumes), then written
+// again: the second writing sees the new parts and every set's bytes.
+TEST(ContainerSets, WritingAgainAfterMoreParts) {
+  ContainerSets sets;
+  const uint32_t a = sets.create();
+  const uint32_t b = sets.create();
+  std::vector<uint32_t> want_a = range(0, 5000, 3);
+  std::vector<uint32_t> want_b = range(1, 300);
+  sets.append_run(a, want_a.data(), want_a.size());
+  sets.append_run(b, want_b.data(), want_b.size());
+  std::string first;
+  StringSink first_sink(&first);
+  ASSERT_TRUE(sets.write_posting(b, &first_sink).ok());
+  const std::vector<uint32_t> more_a = range(5000, 140000, 5);
+  const std::vector<uint32_t> more_b = range(300, 70000, 11);
+  sets.append_run(b, more_b.data(), more_b.size());
+  sets.append_run(a, more_a.data(), more_a.size());
+  want_a.insert(want_a.end(), more_a.begin(), more_a.end());
+  want_b.insert(want_b.end(), more_b.begin(), more_b.end());
+  for (auto [set, want] : {std::pair{a, &want_a}, std::pair{b, &want_b}}) {
+    Bitmap expected;
+    expected.add_many(want->data(), want->size());
+    std::string bytes;
+    StringSink sink(&bytes);
+    ASSERT_TRUE(sets.write_posting(set, &sink).ok());
+    EXPECT_EQ(bytes, serialize_posting(expected));
+  }
+}
+
 }  // namespace
 }  // namespace vellum
