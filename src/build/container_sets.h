@@ -82,8 +82,11 @@ class ContainerSets {
   Status write_group(const Group& g, Sink* sink);
 
   std::vector<Set> sets_;
-  MappedArray<Part> parts_;
-  MappedArray<char> bytes_;  // appended front to back
+  // Both are filled in creation order and read back once, while writing:
+  // where small faults are cheap, new 2 MB pages can cost far more to
+  // back than the few TLB misses they would save here.
+  MappedArray<Part, LargePages::kWhereFaultsCost> parts_;
+  MappedArray<char, LargePages::kWhereFaultsCost> bytes_;  // appended front to back
   // For writing: a set's chain is scattered over the parts, and following
   // it is a miss per part that waits for the one before. Listed by set,
   // the parts of a set can be fetched at once. Set s has by_set_[first_[s]]
