@@ -24,11 +24,12 @@ printed.
 As a new user would: the rows (rank, text, record, None) are built as a
 list first (with --facets, each row names its source package as a facet
 instead of None); then add_many (in batches) and build are clocked, wall time and
-process CPU time, with the system part of the latter. The peer is SQLite's FTS5 trigram index through Python's
-sqlite3: contentless, detail=none, in memory, the same texts inserted in
-document-id order in one transaction, then 'optimize'; the ratio compares
-the two on the same corpus in the same run. Peak resident memory is read
-from VmHWM, reset between phases through /proc/self/clear_refs.
+process CPU time, with the system part of the latter. The peer is SQLite's
+FTS5 trigram index through Python's sqlite3: contentless, detail=none, in
+memory, the same texts inserted in document-id order in one transaction,
+then 'optimize'; the ratio compares the two on the same corpus in the same
+run. Peak resident memory is read from VmHWM, reset between phases through
+/proc/self/clear_refs.
 """
 
 import argparse
